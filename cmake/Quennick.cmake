@@ -58,3 +58,9 @@ function(qn_test name)
     set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT QT_QPA_PLATFORM=offscreen)
   endif()
 endfunction()
+
+# Sources of a folder, picked up as they are added.
+function(qn_glob var dir)
+  file(GLOB files CONFIGURE_DEPENDS ${dir}/*.cpp)
+  set(${var} ${files} PARENT_SCOPE)
+endfunction()
