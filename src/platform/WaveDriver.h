@@ -16,6 +16,8 @@
 //
 // Handles are numbers that are never reused; a call on a closed handle fails with
 // MMSYSERR_INVALHANDLE instead of touching freed memory. Every call is thread-safe.
+// A driver is destroyed only when no thread calls it any more; streams still open then
+// are ended without messages.
 #pragma once
 
 #include <chrono>

@@ -47,14 +47,38 @@ std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
+const char* const FolderPrefix = "brevanta-pulse.";
+
+// Removes the folders of earlier runs whose test process died without cleaning up; the
+// folders of runs still going on (their owner process exists) stay.
+void RemoveStaleFolders() {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/tmp", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(FolderPrefix, 0) != 0) continue;
+        std::string owner;
+        try {
+            owner = ReadFileBytes(entry.path().string() + "/owner");
+        } catch (const std::exception&) {
+            continue;  // being created right now, or not ours
+        }
+        long pid = std::strtol(owner.c_str(), nullptr, 10);
+        if (pid > 0 && kill(pid_t(pid), 0) != 0 && errno == ESRCH) {
+            std::error_code rmEc;
+            std::filesystem::remove_all(entry.path(), rmEc);
+        }
+    }
+}
+
 }  // namespace
 
 TPulseDaemon::TPulseDaemon() {
     const std::string program = FindProgram("pulseaudio");
     if (program.empty()) throw std::runtime_error("pulseaudio is not installed (scripts/install-deps.sh)");
 
+    RemoveStaleFolders();
     // A short base keeps the socket path well inside the 108 bytes of a unix address.
-    std::string base = "/tmp/brevanta-pulse.XXXXXX";
+    std::string base = std::string("/tmp/") + FolderPrefix + "XXXXXX";
     std::vector<char> templ(base.begin(), base.end());
     templ.push_back('\0');
     if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp: " + SysErrorMessage(errno));
@@ -75,6 +99,7 @@ TPulseDaemon::TPulseDaemon() {
         "set-default-source " + D::Sine + "\n" +
         // Last, so that the socket appears only when the devices exist.
         "load-module module-native-protocol-unix auth-anonymous=1 socket=" + FFolder + "/native\n";
+    WriteFileAtomic(FFolder + "/owner", std::to_string(getpid()) + "\n");
     WriteFileAtomic(FFolder + "/daemon.pa", config);
     WriteFileAtomic(FFolder + "/client.conf", "autospawn = no\n");
 

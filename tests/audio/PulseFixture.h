@@ -6,7 +6,8 @@
 // per-user mode also as root (it only warns there; system mode would need a "pulse"
 // user and fixed system folders). Readiness is polled with "pactl info" under a bound;
 // the daemon is stopped by its process id (SIGTERM, bounded wait, SIGKILL), and it is
-// killed by the kernel if the test process dies first (PR_SET_PDEATHSIG).
+// killed by the kernel if the test process dies first (PR_SET_PDEATHSIG). The folder of
+// a run whose process died is removed by the next run (it records its owner's pid).
 //
 // The test environment below starts one daemon for the whole test executable and sets
 // PULSE_SERVER, so child processes (pactl, pacat, sox) and drivers without an explicit
