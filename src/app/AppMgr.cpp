@@ -242,14 +242,13 @@ void TAppMgr::ShowStatus(IToolWindow* window, const std::string& text, bool toFi
 
 void TAppMgr::PushCursor(TCursor cursor) {
     TCursor saved = FHost != nullptr ? FHost->ScreenCursor() : TCursor::crDefault;
-    FCursors.push_back({saved, CurrentTime()});
+    FCursors.Push({saved, CurrentTime()});
     if (FHost != nullptr) FHost->SetScreenCursor(cursor);
 }
 
 TDateTime TAppMgr::PopCursor() {
-    if (FCursors.empty()) return 0;
-    TCursorEntry e = FCursors.back();
-    FCursors.pop_back();
+    TCursorQue::TEntry e;
+    if (!FCursors.Pop(e)) return 0;
     if (FHost != nullptr) FHost->SetScreenCursor(e.Saved);
     return CurrentTime() - e.StartTime;
 }

@@ -87,6 +87,28 @@ public:
 // "\" and whose remainder equals Name, ignoring case.
 bool HasSwitch(const std::vector<std::string>& params, std::string_view name);
 
+// The busy-cursor stack: last in, first out. Every entry keeps the cursor it replaced and
+// the time of its own push, so nested pairs each measure their own time.
+class TCursorQue {
+public:
+    struct TEntry {
+        TCursor Saved;
+        TDateTime StartTime;
+    };
+    void Push(const TEntry& e) { FItems.push_back(e); }
+    // False on an empty stack.
+    bool Pop(TEntry& e) {
+        if (FItems.empty()) return false;
+        e = FItems.back();
+        FItems.pop_back();
+        return true;
+    }
+    size_t size() const { return FItems.size(); }
+
+private:
+    std::vector<TEntry> FItems;
+};
+
 class TAppMgr;
 // The one manager of the process (owned by the program body).
 extern TAppMgr* AppMgr;
@@ -155,13 +177,10 @@ private:
     void MakeRunDataDir();
     void RollOverMemo(ILogMemo* memo);
 
-    struct TCursorEntry {
-        TCursor Saved;
-        TDateTime StartTime;
-    };
+
     IAppHost* FHost = nullptr;
     std::FILE* FLogStream = nullptr;
-    std::vector<TCursorEntry> FCursors;
+    TCursorQue FCursors;
     bool FRunDataDirMade = false;
 };
 

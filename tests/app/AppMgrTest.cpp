@@ -76,7 +76,13 @@ public:
     void Terminate() override { ++Terminated; }
     TCursor ScreenCursor() const override { return Cursor; }
     void SetScreenCursor(TCursor c) override { Cursor = c; }
-    void ShowMessage(const std::string& t) override { Messages.push_back(t); }
+    void ShowMessage(const std::string& t) override {
+        Messages.push_back(t);
+        CursorDuringMessage = Cursor;
+        if (FailMessage) throw std::runtime_error("no box");
+    }
+    TCursor CursorDuringMessage = TCursor::crArrow;
+    bool FailMessage = false;
     void SetShowHints(bool on) override { Hints = on; }
     bool HeapMonitorVisible() const override { return HeapVisible; }
     IToolWindow* ActiveToolWindow() override { return Window; }
@@ -223,6 +229,18 @@ TEST_F(AppMgrTest, NestedCursorsReturnTheirOwnTimes) {
     Host.Cursor = TCursor::crArrow;
     EXPECT_EQ(mgr->PopCursor(), 0.0);
     EXPECT_EQ(Host.Cursor, TCursor::crArrow);
+}
+
+TEST_F(AppMgrTest, MessagesShowTheNormalCursorAndRestoreIt) {
+    auto mgr = Make({});
+    mgr->PushCursor(TCursor::crHourGlass);
+    mgr->ShowMessageNormal("Done.");
+    EXPECT_EQ(Host.CursorDuringMessage, TCursor::crDefault);
+    EXPECT_EQ(Host.Cursor, TCursor::crHourGlass);
+    Host.FailMessage = true;
+    EXPECT_THROW(mgr->ShowMessageNormal("x"), std::runtime_error);
+    EXPECT_EQ(Host.Cursor, TCursor::crHourGlass);
+    EXPECT_EQ(mgr->CursorDepth(), 1u);
 }
 
 TEST_F(AppMgrTest, MemoLevelsAndSwitches) {

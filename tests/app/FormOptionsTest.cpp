@@ -14,7 +14,11 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTableWidget>
+#include <QFileDialog>
 #include <QTimeEdit>
+#include <QTimer>
+
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -159,10 +163,32 @@ TEST(FormOptions, ForEachSelectedWritesBackAndKeepsSelection) {
     EXPECT_EQ(dynamic_cast<TTag*>(obj.get())->Value, 30);
 }
 
+TEST(FormOptions, FileDialogReturnsTheChosenNameOrNothing) {
+    qntest::TTempDir dir;
+    qntest::WriteFile(dir / "a.fmw", "");
+    for (bool accept : {true, false}) {
+        // Answer the dialog once it is up, as a user would.
+        QTimer::singleShot(0, [accept] {
+            auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            EXPECT_EQ(d->windowTitle(), "Open profile");
+            QDialog* box = d;  // accept() is public on the dialog base
+            if (accept) box->accept();
+            else box->reject();
+        });
+        std::string name = "a.fmw";
+        bool ok = FileDialog(nullptr, "fmw", "Sync documents|*.fmw", true, name, "Open profile", dir.Path());
+        EXPECT_EQ(ok, accept);
+        EXPECT_EQ(name, accept ? dir / "a.fmw" : std::string("a.fmw"));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The suite's own dialogs, not a desktop portal's, so a test can answer them.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
