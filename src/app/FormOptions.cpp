@@ -52,6 +52,22 @@ QString FromStore(const std::string& s) {
     return QString::fromStdString(r);
 }
 
+// The controls whose state a form keeps: every named one except the parts of a combo box
+// or spin box (their line edit belongs to that control) and Qt's own inner widgets.
+std::vector<QWidget*> NamedControls(QWidget* form) {
+    std::vector<QWidget*> r;
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        QString name = w->objectName();
+        if (name.isEmpty() || name.startsWith("qt_")) continue;
+        QWidget* parent = w->parentWidget();
+        if (qobject_cast<QLineEdit*>(w) &&
+            (qobject_cast<QComboBox*>(parent) || qobject_cast<QAbstractSpinBox*>(parent)))
+            continue;
+        r.push_back(w);
+    }
+    return r;
+}
+
 std::string Name(const QObject* o) { return o->objectName().toStdString(); }
 
 }  // namespace
@@ -89,13 +105,9 @@ QDateTime DateTimeToQDateTime(TDateTime value) {
 }
 
 void SaveFormOptions(QWidget* form, TCustomIniFile& store, const std::string& section) {
-    for (QWidget* w : form->findChildren<QWidget*>()) {
+    for (QWidget* w : NamedControls(form)) {
         std::string name = Name(w);
-        if (name.empty() || name.rfind("qt_", 0) == 0) continue;
         if (auto* e = qobject_cast<QLineEdit*>(w)) {
-            // The line edit inside a combo box or spin box belongs to that control.
-            if (qobject_cast<QComboBox*>(e->parentWidget()) || qobject_cast<QAbstractSpinBox*>(e->parentWidget()))
-                continue;
             store.WriteString(section, name, ToStore(e->text()));
         } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
             store.WriteString(section, name, ToStore(m->toPlainText()));
@@ -122,12 +134,9 @@ void SaveFormOptions(QWidget* form, TCustomIniFile& store, const std::string& se
 }
 
 void LoadFormOptions(QWidget* form, const TCustomIniFile& store, const std::string& section) {
-    for (QWidget* w : form->findChildren<QWidget*>()) {
+    for (QWidget* w : NamedControls(form)) {
         std::string name = Name(w);
-        if (name.empty() || name.rfind("qt_", 0) == 0) continue;
         if (auto* e = qobject_cast<QLineEdit*>(w)) {
-            if (qobject_cast<QComboBox*>(e->parentWidget()) || qobject_cast<QAbstractSpinBox*>(e->parentWidget()))
-                continue;
             e->setText(FromStore(store.ReadString(section, name, e->text().toStdString())));
         } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
             m->setPlainText(FromStore(store.ReadString(section, name, m->toPlainText().toStdString())));
