@@ -1,0 +1,66 @@
+// Brevanta: routes live sound between audio devices.
+
+#include "app/AboutForm.h"
+#include "app/BRVMain.h"
+#include "app/BrevanAppMgr.h"
+#include "app/QtAppHost.h"
+#include "ui/QNHints.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const HelpText =
+    "Usage: brevanta [switch ...]\n"
+    "Routes live sound from recording devices to playback devices.\n"
+    "\n"
+    "Switches begin with '-', '/' or '\\' and ignore case:\n"
+    "  /debug              write a diagnostic log to log.txt in the program folder\n"
+    "                      (or ~/.local/state/Quennick/ when that folder is not writable)\n"
+    "  /UninstallApp       uninstall Brevanta (first stage)\n"
+    "  /uninstallFinalize  second uninstall stage, started by the first\n"
+    "  /SVCSimulate        use the default user's settings instead of your own\n"
+    "  --list-devices      print the recording and playback devices and exit\n"
+    "  --help              show this text and exit\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            std::fputs(HelpText, stdout);
+            return 0;
+        }
+        // Switches that answer on the terminal without windows go here (--list-devices).
+    }
+
+    InitAppUnit(args);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Brevanta");
+    QApplication::setDesktopFileName("brevanta");
+    // The program ends through Exit, not when its last window closes (the main window
+    // hides to the tray).
+    QApplication::setQuitOnLastWindowClosed(false);
+    // From here on SIGTERM, SIGINT and SIGHUP end the program cleanly: a signal that comes
+    // while the windows are being made takes effect as soon as the message loop runs.
+    InstallQuitSignalHandlers();
+    TQtAppHost host;
+    TQNHintHook hints;
+    hints.OnShowHints = [&host] { return host.ShowHints(); };
+    auto mgr = TAppMgr::Create<TBrevanAppMgr>(args, &host);
+    if (mgr->FClosing) return 0;  // an uninstall stage ran
+
+    // The router window first: it is the main window.
+    TFormBrvV1 formBrvV1;
+    TAboutForm aboutForm("Brevanta", BrevantaVersion);
+    formBrvV1.SetAboutForm(&aboutForm);
+    formBrvV1.show();
+    QApplication::exec();
+    return 0;
+}
