@@ -4,6 +4,8 @@
 #include "app/BRVMain.h"
 #include "app/BrevanAppMgr.h"
 #include "app/QtAppHost.h"
+#include "audio/WaveIO.h"
+#include "platform/PulseWaveDriver.h"
 #include "ui/QNHints.h"
 
 #include <QApplication>
@@ -28,6 +30,13 @@ const char* const HelpText =
     "  --list-devices      print the recording and playback devices and exit\n"
     "  --help              show this text and exit\n";
 
+// Prints both device lists; exit code 1 when no sound server could be reached.
+int ListDevices() {
+    TPulseWaveDriver driver;
+    std::fputs(FormatDeviceCatalogue(driver).c_str(), stdout);
+    return driver.CatalogueError().empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,7 +46,7 @@ int main(int argc, char** argv) {
             std::fputs(HelpText, stdout);
             return 0;
         }
-        // Switches that answer on the terminal without windows go here (--list-devices).
+        if (args[i] == "--list-devices") return ListDevices();
     }
 
     InitAppUnit(args);
