@@ -60,6 +60,10 @@ TEST_F(TCopyFixture, CopyCreatesFoldersAppliesTheRecordAndLogs) {
     EXPECT_TRUE(Owner.Logged("Created Directory " + D + "new/sub/"));
     EXPECT_TRUE(Owner.Logged("Copied " + D + "src.bin to " + D + "new/sub/dst.bin"));
     EXPECT_TRUE(loctest::LeftoverTemps(D + "new/sub").empty());
+    bool saving = false;
+    for (const TOwnerMessage& m : Owner.Messages())
+        if (m.Text == "Saving " + D + "new/sub/dst.bin" && !m.ToMemo && m.Level == 4) saving = true;
+    EXPECT_TRUE(saving);
 
     // Over an existing file (even a read-only one) in backup mode.
     qntest::WriteFile(D + "small.txt", "fresh");
@@ -71,6 +75,13 @@ TEST_F(TCopyFixture, CopyCreatesFoldersAppliesTheRecordAndLogs) {
     EXPECT_TRUE(Owner.Logged("Backed up " + D + "small.txt to "));
     ::stat((D + "new/sub/dst.bin").c_str(), &st);
     EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+}
+
+TEST_F(TCopyFixture, BlanksAtTheEndOfANameAreKept) {
+    qntest::WriteFile(D + "name ", "blank");
+    EXPECT_EQ(Copy(D + "name ", D + "copy/name ", nullptr).Files, 1);
+    EXPECT_EQ(qntest::ReadFile(D + "copy/name "), "blank");
+    EXPECT_FALSE(Exists(D + "copy/name"));
 }
 
 TEST_F(TCopyFixture, WithoutARecordTheFileKeepsItsOwnDate) {

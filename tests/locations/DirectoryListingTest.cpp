@@ -107,6 +107,17 @@ TEST(DirectoryListing, EmptyMissingAndMaskedFolders) {
     EXPECT_EQ(names.ToVector(), std::vector<std::string>{dir / "x.txt"});
 }
 
+TEST(DirectoryListing, TheRootIsAnOrdinaryFolder) {
+    TSimpleLocationOwner owner;
+    auto root = CreateParts(&owner, "/");
+    ASSERT_TRUE(root->IsValid());
+    ASSERT_GT(root->ListContents(), 1);
+    EXPECT_EQ(root->Names()[0], "./");
+    EXPECT_TRUE(root->ContainerExists());
+    auto self = CreateParts(&owner, root->GetContainerPrefix() + root->Names()[0]);
+    EXPECT_EQ(self->GetLocation(), "/");
+}
+
 TEST(DirectoryListing, UnreadableFolderIsAnErrorNotAnEmptyListing) {
     qntest::TTempDir dir("qnlist");
     TSimpleLocationOwner owner;

@@ -7,6 +7,7 @@
 #include "locations/ZipFileParts.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace {
 
@@ -93,6 +94,8 @@ const TParseCase ParseCases[] = {
     {"news://server/group", TKind::Plain, "server/", "group", "group", "", false, false,
      "news://server/group", ""},
 };
+
+void PrintTo(const TParseCase& c, std::ostream* os) { *os << '"' << c.Location << '"'; }
 
 class ParseTest : public ::testing::TestWithParam<TParseCase> {};
 
