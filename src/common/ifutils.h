@@ -107,6 +107,8 @@ void ForceDirectories(const std::string& Path);
 // --- Hexadecimal -------------------------------------------------------------------------
 
 // Two upper-case hexadecimal digits per byte, in memory order.
+// The value of one hexadecimal digit, -1 for any other character.
+int HexDigit(char c);
 std::string BufferToHex(std::span<const uint8_t> Buffer);
 std::string BufferToHex(const void* Buffer, size_t Count);
 // Fills Count bytes of Buffer from pairs of hexadecimal digits (either case); Count 0

@@ -105,13 +105,6 @@ uint64_t GetLE(const uint8_t* p, int bytes) {
     return v;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::array<uint8_t, TFileInfoRec::ByteSize> TFileInfoRec::ToBytes() const {
