@@ -11,7 +11,7 @@ PACKAGES=(
   libpulse-dev libcurl4-openssl-dev
   # tests: real components
   libgtest-dev libgmock-dev pulseaudio pulseaudio-utils sox xvfb trayer
-  xdotool x11-utils imagemagick python3-pyftpdlib zip unzip desktop-file-utils
+  xdotool x11-utils imagemagick python3-pyftpdlib zip unzip desktop-file-utils patch
 )
 
 missing=()
