@@ -12,6 +12,7 @@ PACKAGES=(
   # tests: real components
   libgtest-dev libgmock-dev pulseaudio pulseaudio-utils sox xvfb trayer
   xdotool x11-utils imagemagick python3-pyftpdlib zip unzip desktop-file-utils patch
+  libglib2.0-bin libgtk-3-bin
 )
 
 missing=()
