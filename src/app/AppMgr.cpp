@@ -6,6 +6,7 @@
 #include "platform/RegistryStore.h"
 #include "platform/XdgDirs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -262,6 +263,27 @@ void TAppMgr::ShowMessageNormal(const std::string& text) {
         throw;
     }
     PopCursor();
+}
+
+TMsgDlgBtn EscapeAnswer(const TMsgDlgButtons& buttons) {
+    for (TMsgDlgBtn b : {TMsgDlgBtn::mbCancel, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbOK})
+        if (std::find(buttons.begin(), buttons.end(), b) != buttons.end()) return b;
+    return buttons.empty() ? TMsgDlgBtn::mbCancel : buttons.front();
+}
+
+TMsgDlgBtn TAppMgr::MessageDlg(const std::string& text, TMsgDlgType type,
+                               const TMsgDlgButtons& buttons) {
+    if (FHost == nullptr) return EscapeAnswer(buttons);
+    PushCursor(TCursor::crDefault);
+    TMsgDlgBtn answer;
+    try {
+        answer = FHost->MessageDlg(text, type, buttons);
+    } catch (...) {
+        PopCursor();
+        throw;
+    }
+    PopCursor();
+    return answer;
 }
 
 std::string TAppMgr::StatusTextOfHint(const std::string& hint) {

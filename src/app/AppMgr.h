@@ -70,6 +70,17 @@ public:
     virtual ILogMemo* LogMemo() = 0;
 };
 
+// Standard message dialogs: the kind of message and the buttons; the answer is the
+// button pressed.
+enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation };
+enum class TMsgDlgBtn { mbYes, mbNo, mbOK, mbCancel, mbRetry };
+using TMsgDlgButtons = std::vector<TMsgDlgBtn>;
+
+// The answer of a dialog that was closed without a button (Escape, the window's close
+// box), and of a host that cannot ask: Cancel when offered, else No, else OK, else the
+// first button.
+TMsgDlgBtn EscapeAnswer(const TMsgDlgButtons& buttons);
+
 // What the manager needs of the windowing system.
 class IAppHost {
 public:
@@ -78,6 +89,14 @@ public:
     virtual TCursor ScreenCursor() const = 0;
     virtual void SetScreenCursor(TCursor cursor) = 0;
     virtual void ShowMessage(const std::string& text) = 0;
+    // Asks with a standard message dialog. A host without dialogs answers as if the box
+    // had been closed (EscapeAnswer), so nothing is done that was not confirmed.
+    virtual TMsgDlgBtn MessageDlg(const std::string& text, TMsgDlgType type,
+                                  const TMsgDlgButtons& buttons) {
+        (void)text;
+        (void)type;
+        return EscapeAnswer(buttons);
+    }
     virtual void SetShowHints(bool on) = 0;
     virtual bool HeapMonitorVisible() const = 0;
     virtual IToolWindow* ActiveToolWindow() = 0;  // active tool child window of the main form
@@ -154,6 +173,10 @@ public:
     TDateTime PopCursor();
     size_t CursorDepth() const { return FCursors.size(); }
     void ShowMessageNormal(const std::string& text);
+    // A standard message dialog with the default cursor (restored afterwards); without a
+    // host the escape answer.
+    TMsgDlgBtn MessageDlg(const std::string& text, TMsgDlgType type,
+                          const TMsgDlgButtons& buttons);
     // The application's hint handler.
     void HandleHint(const std::string& hint);
 

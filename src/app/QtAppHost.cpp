@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QWidget>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -39,6 +41,48 @@ void TQtAppHost::SetScreenCursor(TCursor cursor) {
 void TQtAppHost::ShowMessage(const std::string& text) {
     QMessageBox::information(QApplication::activeWindow(), QApplication::applicationName(),
                              QString::fromStdString(text));
+}
+
+TMsgDlgBtn TQtAppHost::MessageDlg(const std::string& text, TMsgDlgType type,
+                                  const TMsgDlgButtons& buttons) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(QApplication::applicationName());
+    box.setText(QString::fromStdString(text));
+    switch (type) {
+        case TMsgDlgType::mtWarning: box.setIcon(QMessageBox::Warning); break;
+        case TMsgDlgType::mtError: box.setIcon(QMessageBox::Critical); break;
+        case TMsgDlgType::mtInformation: box.setIcon(QMessageBox::Information); break;
+        case TMsgDlgType::mtConfirmation: box.setIcon(QMessageBox::Question); break;
+    }
+    auto standard = [](TMsgDlgBtn b) {
+        switch (b) {
+            case TMsgDlgBtn::mbYes: return QMessageBox::Yes;
+            case TMsgDlgBtn::mbNo: return QMessageBox::No;
+            case TMsgDlgBtn::mbOK: return QMessageBox::Ok;
+            case TMsgDlgBtn::mbCancel: return QMessageBox::Cancel;
+            case TMsgDlgBtn::mbRetry: return QMessageBox::Retry;
+        }
+        return QMessageBox::Cancel;
+    };
+    std::vector<std::pair<QAbstractButton*, TMsgDlgBtn>> made;
+    for (TMsgDlgBtn b : buttons) made.emplace_back(box.addButton(standard(b)), b);
+    if (made.empty()) made.emplace_back(box.addButton(QMessageBox::Ok), TMsgDlgBtn::mbOK);
+    const TMsgDlgBtn escape = buttons.empty() ? TMsgDlgBtn::mbOK : EscapeAnswer(buttons);
+    for (auto& [button, b] : made) {
+        if (b == escape) box.setEscapeButton(button);
+    }
+    auto offered = [&](TMsgDlgBtn b) {
+        return std::any_of(made.begin(), made.end(), [&](auto& m) { return m.second == b; });
+    };
+    TMsgDlgBtn def = offered(TMsgDlgBtn::mbYes)  ? TMsgDlgBtn::mbYes
+                     : offered(TMsgDlgBtn::mbOK) ? TMsgDlgBtn::mbOK
+                                                   : made.front().second;
+    for (auto& [button, b] : made)
+        if (b == def) box.setDefaultButton(qobject_cast<QPushButton*>(button));
+    box.exec();
+    for (auto& [button, b] : made)
+        if (box.clickedButton() == button) return b;
+    return escape;
 }
 
 bool TQtAppHost::HeapMonitorVisible() const {

@@ -15,6 +15,10 @@ public:
     TCursor ScreenCursor() const override;
     void SetScreenCursor(TCursor cursor) override;
     void ShowMessage(const std::string& text) override;
+    // A message box titled with the application's name; Yes (or OK) is the default
+    // button when offered, and closing the box gives the escape answer.
+    TMsgDlgBtn MessageDlg(const std::string& text, TMsgDlgType type,
+                          const TMsgDlgButtons& buttons) override;
     void SetShowHints(bool on) override { FShowHints = on; }
     bool ShowHints() const { return FShowHints; }
     bool HeapMonitorVisible() const override;
