@@ -7,6 +7,13 @@ MainIcon  Brevanta: a recording point on the left joined by a route line to a
           playback point with sound waves on the right.
 TrayIcon  the Quennick suite frame: a ring with a tail on an indigo tile.
 
+Device pictures of the mixer panels (transparent background, PICTURE_SIZES):
+MMStereoMix  what a playback device plays, recorded: a mixing desk with three faders.
+MMSpeaker    a loudspeaker with sound waves.
+MMDigital    a digital connection: a square-wave signal on a dark plate.
+MMMic        a microphone on its stand.
+MMLineIn     a line cable: a jack plug with its cable.
+
 Shapes are drawn as signed distance fields with one pixel of anti-aliasing, so each
 size is sharp without supersampling. The PNG files are committed; run this script
 again only after changing a drawing.
@@ -53,6 +60,17 @@ def sd_arc(px, py, cx, cy, radius, half_angle, width):
     ex = cx + radius * math.cos(half_angle)
     ey = cy + radius * math.sin(half_angle) * (1 if ang > 0 else -1)
     return math.hypot(px - ex, py - ey) - width
+
+
+def sd_convex(px, py, pts):
+    """A convex polygon given clockwise in screen coordinates (y down)."""
+    d = -1e9
+    for (ax, ay), (bx, by) in zip(pts, pts[1:] + pts[:1]):
+        ex, ey = bx - ax, by - ay
+        ln = math.hypot(ex, ey)
+        # Outward normal of a clockwise edge with y pointing down.
+        d = max(d, ((px - ax) * -ey + (py - ay) * ex) / ln * -1)
+    return d
 
 
 def bezier_points(p0, p1, p2, p3, n=32):
@@ -170,11 +188,111 @@ def tray_icon(size):
     return c
 
 
+PICTURE_SIZES = (51, 64, 128)
+
+
+def shade(top, bottom, y0, y1):
+    return lambda x, y: mix(rgb(top), rgb(bottom), clamp((y - y0) / (y1 - y0)))
+
+
+def stereo_mix_picture(size):
+    c = Canvas(size)
+    # The desk.
+    c.fill(lambda x, y: sd_round_box(x, y, 0.5, 0.54, 0.44, 0.36, 0.08),
+           shade("5b6b7f", "2c3543", 0.18, 0.9))
+    c.fill(lambda x, y: abs(sd_round_box(x, y, 0.5, 0.54, 0.44, 0.36, 0.08)) - 0.012,
+           rgb("1c232d"))
+    # Three fader tracks with their knobs at different heights.
+    for cx, knob, col in ((0.3, 0.66, "ffb020"), (0.5, 0.42, "38d39f"), (0.7, 0.56, "4aa3ff")):
+        c.fill(lambda x, y, cx=cx: sd_round_box(x, y, cx, 0.54, 0.018, 0.27, 0.018), rgb("10151b"))
+        c.fill(lambda x, y, cx=cx, k=knob: sd_round_box(x, y, cx, k, 0.075, 0.045, 0.02),
+               rgb(col))
+        c.fill(lambda x, y, cx=cx, k=knob: sd_segment(x, y, cx - 0.05, k, cx + 0.05, k, 0.006),
+               rgb("ffffff", 0.8))
+    # Two small level lamps for the stereo pair.
+    c.fill(lambda x, y: sd_circle(x, y, 0.4, 0.12, 0.05), rgb("38d39f"))
+    c.fill(lambda x, y: sd_circle(x, y, 0.6, 0.12, 0.05), rgb("38d39f"))
+    return c
+
+
+def speaker_picture(size):
+    c = Canvas(size)
+    # Magnet box and cone.
+    c.fill(lambda x, y: sd_round_box(x, y, 0.2, 0.5, 0.1, 0.14, 0.03), shade("6d7a8a", "343d49", 0.36, 0.64))
+    cone = [(0.28, 0.38), (0.56, 0.14), (0.56, 0.86), (0.28, 0.62)]
+    c.fill(lambda x, y: sd_convex(x, y, cone) - 0.015, shade("4aa3ff", "1d5fa8", 0.14, 0.86))
+    c.fill(lambda x, y: abs(sd_convex(x, y, cone) - 0.015) - 0.012, rgb("123a66"))
+    # Sound waves.
+    for r, a in ((0.16, 1.0), (0.26, 0.85), (0.36, 0.65)):
+        c.fill(lambda x, y, r=r: sd_arc(x, y, 0.56, 0.5, r, 0.7, 0.03), rgb("ffb020", a))
+    return c
+
+
+def digital_picture(size):
+    c = Canvas(size)
+    c.fill(lambda x, y: sd_round_box(x, y, 0.5, 0.5, 0.44, 0.34, 0.08), shade("2c3543", "10151b", 0.16, 0.84))
+    c.fill(lambda x, y: abs(sd_round_box(x, y, 0.5, 0.5, 0.44, 0.34, 0.08)) - 0.012, rgb("5b6b7f"))
+    # A square wave: the bits on the wire.
+    lo, hi = 0.64, 0.36
+    pts = [(0.12, lo), (0.24, lo), (0.24, hi), (0.38, hi), (0.38, lo), (0.48, lo), (0.48, hi),
+           (0.56, hi), (0.56, lo), (0.72, lo), (0.72, hi), (0.88, hi)]
+    c.fill(lambda x, y: sd_polyline(x, y, pts, 0.032), rgb("38d39f"))
+    return c
+
+
+def mic_picture(size):
+    c = Canvas(size)
+    # Holder, stand and foot.
+    c.fill(lambda x, y: max(abs(sd_circle(x, y, 0.5, 0.38, 0.22)) - 0.028, 0.4 - y),
+           rgb("5b6b7f"))
+    c.fill(lambda x, y: sd_segment(x, y, 0.5, 0.6, 0.5, 0.82, 0.03), rgb("5b6b7f"))
+    c.fill(lambda x, y: sd_round_box(x, y, 0.5, 0.86, 0.2, 0.035, 0.03), rgb("343d49"))
+    # The capsule with its grille.
+    c.fill(lambda x, y: sd_round_box(x, y, 0.5, 0.32, 0.13, 0.25, 0.13), shade("9aa7b6", "4a5666", 0.07, 0.57))
+    for gy in (0.2, 0.28, 0.36):
+        c.fill(lambda x, y, gy=gy: sd_segment(x, y, 0.42, gy, 0.58, gy, 0.012), rgb("2c3543", 0.8))
+    c.fill(lambda x, y: sd_circle(x, y, 0.5, 0.48, 0.025), rgb("ff5a5f"))
+    return c
+
+
+def line_in_picture(size):
+    c = Canvas(size)
+    # The cable, leaving to the lower left.
+    pts = bezier_points((0.42, 0.6), (0.3, 0.72), (0.3, 0.9), (0.08, 0.92))
+    c.fill(lambda x, y: sd_polyline(x, y, pts, 0.04), rgb("343d49"))
+    # Plug body and the tip with its rings, pointing to the upper right.
+    ang = -math.pi / 4
+    ca, sa = math.cos(ang), math.sin(ang)
+
+    def along(x, y, ox, oy):
+        # Coordinates along the plug's axis from (ox, oy).
+        dx, dy = x - ox, y - oy
+        return dx * ca + dy * sa, -dx * sa + dy * ca
+
+    def part(t0, t1, half, r=0.02):
+        def sdf(x, y):
+            u, v = along(x, y, 0.42, 0.6)
+            return sd_round_box(u, v, (t0 + t1) / 2, 0, (t1 - t0) / 2, half, r)
+        return sdf
+
+    c.fill(part(0.0, 0.26, 0.09, 0.04), shade("ffb020", "c97a00", 0.3, 0.7))
+    c.fill(part(0.26, 0.5, 0.045, 0.01), rgb("c9d1da"))
+    c.fill(part(0.34, 0.36, 0.05, 0.0), rgb("343d49"))
+    c.fill(part(0.42, 0.44, 0.05, 0.0), rgb("343d49"))
+    c.fill(part(0.5, 0.56, 0.035, 0.03), rgb("c9d1da"))
+    return c
+
+
 def main():
     out = os.path.join(HERE, "icons")
     os.makedirs(out, exist_ok=True)
     for name, draw in (("MainIcon", main_icon), ("TrayIcon", tray_icon)):
         for size in SIZES:
+            draw(size).save(os.path.join(out, "%s-%d.png" % (name, size)))
+    for name, draw in (("MMStereoMix", stereo_mix_picture), ("MMSpeaker", speaker_picture),
+                       ("MMDigital", digital_picture), ("MMMic", mic_picture),
+                       ("MMLineIn", line_in_picture)):
+        for size in PICTURE_SIZES:
             draw(size).save(os.path.join(out, "%s-%d.png" % (name, size)))
 
 
