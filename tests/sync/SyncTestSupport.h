@@ -1,0 +1,92 @@
+// Helpers of the sync tests: a prompter with scripted answers and the fixtures.
+#pragma once
+
+#include "sync/SyncPrompter.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <deque>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace synctest {
+
+inline std::string Fixture(const std::string& name) {
+    return std::string(QN_FIXTURES_DIR) + "/sync/" + name;
+}
+
+// Answers questions from queues and records everything it was shown. A question without a
+// scripted answer fails the test and is answered as if the box had been closed.
+class TScriptedPrompter : public ISyncPrompter {
+public:
+    std::deque<TMsgDlgBtn> Answers;
+    std::deque<std::string> FileNames;
+    std::vector<std::string> Messages;   // ShowMessage texts
+    std::vector<std::string> Questions;  // MessageDlg texts
+    std::vector<TSyncFileDialog> Dialogs;
+    std::vector<std::string> Statuses;
+
+    void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+    TMsgDlgBtn MessageDlg(const std::string& text, TMsgDlgType, const TMsgDlgButtons& buttons) override {
+        Questions.push_back(text);
+        if (Answers.empty()) {
+            ADD_FAILURE() << "Unexpected question: " << text;
+            return EscapeAnswer(buttons);
+        }
+        TMsgDlgBtn answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+    std::string PromptFileName(const TSyncFileDialog& dialog) override {
+        Dialogs.push_back(dialog);
+        if (FileNames.empty()) {
+            ADD_FAILURE() << "Unexpected file dialog: " << dialog.Title;
+            return {};
+        }
+        std::string name = FileNames.front();
+        FileNames.pop_front();
+        return name;
+    }
+    void ShowStatus(const std::string& text) override { Statuses.push_back(text); }
+
+    bool Shown(const std::string& text) const {
+        for (const auto& m : Messages)
+            if (m == text) return true;
+        return false;
+    }
+    void Clear() {
+        Messages.clear();
+        Questions.clear();
+        Dialogs.clear();
+        Statuses.clear();
+    }
+};
+
+// Lowers the file-size limit of the process while alive, so that a write beyond it fails
+// half-way with EFBIG (the signal that would end the process is ignored).
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &FOld);
+        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = FOld;
+        lim.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~TFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &FOld);
+        std::signal(SIGXFSZ, FOldHandler);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    rlimit FOld{};
+    void (*FOldHandler)(int);
+};
+
+}  // namespace synctest
