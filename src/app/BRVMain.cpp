@@ -2,6 +2,7 @@
 
 #include "app/AppMgr.h"
 #include "app/AppResources.h"
+#include "app/BrevanInstall.h"
 #include "app/CoolTrayIcon.h"
 
 #include <QLabel>
@@ -46,6 +47,5 @@ void TFormBrvV1::showEvent(QShowEvent* event) {
 void TFormBrvV1::AfterStartup() {
     TFormFrame::AfterStartup();
     if (AppMgr != nullptr && AppMgr->Host() != nullptr) AppMgr->Host()->SetShowHints(true);
-    // Programs-menu entries: CreateShortcuts() refreshes them here at every start, once
-    // the install unit is part of the program.
+    CreateShortcuts(AppMgr);  // the Programs-menu entries, refreshed at every start
 }
