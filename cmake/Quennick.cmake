@@ -62,6 +62,11 @@ function(qn_test name)
   if(A_QT)
     set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT QT_QPA_PLATFORM=offscreen)
   endif()
+  # Tests never write into the user's own settings, caches, logs or menu entries.
+  set(home ${CMAKE_BINARY_DIR}/test-home/${name})
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT
+    XDG_CONFIG_HOME=${home}/config XDG_CACHE_HOME=${home}/cache
+    XDG_STATE_HOME=${home}/state XDG_DATA_HOME=${home}/data)
 endfunction()
 
 # Sources of a folder, picked up as they are added.
