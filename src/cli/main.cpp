@@ -1,5 +1,6 @@
 // The quennick command line: a sub-command dispatcher for the headless engines.
 #include "cli/DiffCommand.h"
+#include "cli/FindCommand.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@ struct TCommand {
 
 const TCommand Commands[] = {
     {"diff", "compare two text files line by line", RunDiffCommand},
+    {"find", "find files by masks, a name pattern and a text pattern", RunFindCommand},
 };
 
 void PrintUsage(FILE* out) {

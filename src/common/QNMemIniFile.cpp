@@ -224,6 +224,11 @@ const TQNStringList* TMemIniFile::FindSection(std::string_view name) const {
     return i < 0 ? nullptr : FSections[static_cast<size_t>(i)].Lines.get();
 }
 
+const std::string* TMemIniFile::StoredSectionName(std::string_view name) const {
+    int i = IndexOfSection(name);
+    return i < 0 ? nullptr : &FSections[static_cast<size_t>(i)].Name;
+}
+
 const std::string& TMemIniFile::SectionName(int index) const {
     if (index < 0 || index >= SectionCount())
         throw EIniFileError("Section index out of bounds (" + std::to_string(index) + ")");

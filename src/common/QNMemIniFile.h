@@ -158,6 +158,8 @@ public:
     // The line list of a section, or nullptr when there is none; never creates one.
     TQNStringList* FindSection(std::string_view name);
     const TQNStringList* FindSection(std::string_view name) const;
+    // The name as stored of the section that Name finds (ignoring case), or nullptr.
+    const std::string* StoredSectionName(std::string_view name) const;
 
 protected:
     struct TDeferLoad {};

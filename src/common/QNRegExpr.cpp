@@ -362,7 +362,7 @@ void TQNRegExpr::Compile() { Code(); }
 bool TQNRegExpr::JITActive() { return Code().Jit; }
 int TQNRegExpr::SubExprCount() { return static_cast<int>(Code().Captures); }
 
-bool TQNRegExpr::MatchOnce(const std::string& subject, size_t start, uint32_t options) {
+int TQNRegExpr::RunMatch(std::string_view subject, size_t start, uint32_t options) {
     const TCode& code = Code();
     TScratch& s = Scratch();
     if (!s.Data || s.Pairs < code.Captures + 1) {
@@ -383,10 +383,26 @@ bool TQNRegExpr::MatchOnce(const std::string& subject, size_t start, uint32_t op
         }
     }
     if (rc == PCRE2_ERROR_JIT_STACKLIMIT) rc = run(options | PCRE2_NO_JIT);
-    if (rc == PCRE2_ERROR_NOMATCH) return false;
+    if (rc == PCRE2_ERROR_NOMATCH || rc == PCRE2_ERROR_PARTIAL) return rc;
     if (rc < 0) throw MatchError(rc);
     s.Count = rc == 0 ? static_cast<int>(s.Pairs) : rc;
-    return true;
+    return rc;
+}
+
+bool TQNRegExpr::MatchOnce(std::string_view subject, size_t start, uint32_t options) {
+    return RunMatch(subject, start, options) >= 0;
+}
+
+TQNRegExpr::TScanResult TQNRegExpr::ScanText(std::string_view text, size_t start, bool more,
+                                             size_t* partialStart) {
+    if (start > text.size()) return TScanResult::NoMatch;
+    int rc = RunMatch(text, start, more ? PCRE2_PARTIAL_HARD : 0);
+    if (rc == PCRE2_ERROR_NOMATCH) return TScanResult::NoMatch;
+    if (rc == PCRE2_ERROR_PARTIAL) {
+        if (partialStart) *partialStart = pcre2_get_ovector_pointer(FScratch->Data.get())[0];
+        return TScanResult::Partial;
+    }
+    return TScanResult::Match;
 }
 
 bool TQNRegExpr::FindNext(const std::string& subject, size_t start, bool prevEmpty) {

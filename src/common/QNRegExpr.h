@@ -128,6 +128,18 @@ public:
     // S with a backslash before every character that has a meaning in a pattern.
     static std::string QuoteRegExprMetaChars(std::string_view s);
 
+    // Searching without copying: looks for a match in Text from byte offset Start and
+    // leaves the current match alone. The bytes before Start are context only: look-
+    // behinds and "\b" see them, while "^" (without m) and "\A" cannot match at a Start
+    // above 0. With More, Text is one piece of a longer text whose rest follows: a match
+    // attempt that reaches the end of Text (including "$", "\z", "\b" and look-aheads
+    // there) is not decided but reported as Partial, with PartialStart set to where that
+    // attempt began; attempts at later positions are then not tried. Raises ERegExpr like
+    // Exec.
+    enum class TScanResult { NoMatch, Match, Partial };
+    TScanResult ScanText(std::string_view text, size_t start = 0, bool more = false,
+                         size_t* partialStart = nullptr);
+
 private:
     struct TCode;     // compiled pattern, shared by copies
     struct TScratch;  // match data, match context, JIT stack: one per object
@@ -137,7 +149,9 @@ private:
     const TCode& Code();
     TScratch& Scratch();
     // Runs one match attempt; true on a match (offsets in the scratch match data).
-    bool MatchOnce(const std::string& subject, size_t start, uint32_t options);
+    bool MatchOnce(std::string_view subject, size_t start, uint32_t options);
+    // The same, returning PCRE2's result (a match, no match or a partial match).
+    int RunMatch(std::string_view subject, size_t start, uint32_t options);
     // Next match at or after Start; PrevEmpty: the previous match was empty and ended there.
     bool FindNext(const std::string& subject, size_t start, bool prevEmpty);
     bool ExecFrom(size_t start);

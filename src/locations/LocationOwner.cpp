@@ -10,6 +10,7 @@
 #include "common/ifutils.h"
 #include "platform/XdgDirs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -88,6 +89,52 @@ bool TLocationOwner::EntryExists(const std::string& location) {
         return ::lstat(WithoutTrailingSlash(dir->GetLocation()).c_str(), &st) == 0;
     }
     return parts->Name.empty() ? parts->ContainerExists() : parts->FileExists();
+}
+
+TFMWMemIniFile& TLocationOwner::LookupStore() {
+    if (!FLookupStore) FLookupStore = std::make_unique<TFMWMemIniFile>();
+    FLookupStore->Clear();
+    return *FLookupStore;
+}
+
+const TQNStringList& TLocationOwner::FindEntries(const std::string& location,
+                                                 const std::string& resultName,
+                                                 TQNMemIniFile* store) {
+    TQNMemIniFile& target = store ? *store : LookupStore();
+    TQNStringList& names = target.GetSection(resultName);
+    TQNStringList& infos = target.GetSection(resultName + "\"FileInfo");
+    TQNStringList& comments = target.GetSection(resultName + "\"Comment");
+    names.Clear();
+    infos.Clear();
+    comments.Clear();
+    std::unique_ptr<TURLParts> parts = CreateParts(this, location);
+    auto* dir = dynamic_cast<TDirectoryParts*>(parts.get());
+    if (dir == nullptr || !dir->IsValid()) return names;
+    std::vector<std::string> masks = SplitMasks(dir->Name);
+    std::vector<TMask> compiled;
+    for (const std::string& m : masks) {
+        try {
+            compiled.emplace_back(m);
+        } catch (const EMaskException&) {
+        }
+    }
+    std::vector<TLocalEntry> entries;
+    try {
+        ScanLocalFolder(dir->Path, entries);
+    } catch (const EFileError& e) {
+        ShowStatus(e.what(), llWarning, true);
+    }
+    for (const TLocalEntry& e : entries) {
+        if (e.IsFolder) continue;
+        bool match = false;
+        for (const std::string& m : masks) match = match || SameText(e.Name, m);
+        for (const TMask& m : compiled) match = match || m.Matches(e.Name);
+        if (!match) continue;
+        names.Add(dir->Path + e.Name);
+        infos.Add(e.Info.ToHex());
+        comments.Add(std::string());
+    }
+    return names;
 }
 
 // --- Block copy ----------------------------------------------------------------------------
@@ -357,12 +404,19 @@ int TLocationOwner::ListFolder(const std::string& mask, const std::string& folde
     int folders = 0, files = 0;
     int64_t total = 0;
     ILocationGauge* gauge = MainGauge();
+    // Comments come from the notes files among the folder's entries.
+    std::unique_ptr<TFolderNotes> notes;
+    if (comments) {
+        notes = std::make_unique<TFolderNotes>(this, folderPath);
+        for (const TLocalEntry& e : entries)
+            if (!e.IsFolder) notes->AddName(e.Name);
+    }
     for (const TLocalEntry& e : entries) {
         if (!m.Matches(e.Name)) continue;
         names.Add((fullPaths ? folderPath : std::string()) + e.Name + (e.IsFolder ? "/" : ""));
         if (infos) infos->Add(e.Info.ToHex());
-        // Comments come from the per-file notes of the backup-name layer; none here.
-        if (comments) comments->Add(std::string());
+        if (comments)
+            comments->Add(notes->Empty() || e.IsFolder ? std::string() : notes->CommentFor(e.Name));
         if (e.IsFolder) {
             if (e.Name != ".") ++folders;
         } else {

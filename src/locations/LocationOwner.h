@@ -13,6 +13,7 @@
 // Continue() between steps and leave nothing half-written when it turns false.
 #pragma once
 
+#include "locations/BackupFileParts.h"
 #include "locations/URLParts.h"
 
 #include "common/DateUtils.h"
@@ -70,6 +71,17 @@ public:
     // whose location is free). The default asks the location's kind; for local paths it
     // never follows a final symbolic link.
     virtual bool EntryExists(const std::string& location);
+    // The entries that Location names: a folder location whose name holds masks joined
+    // with "|" (matched ignoring case, or equal to the name), searched without recursion
+    // and without folders. The result goes into the section ResultName of Store, with
+    // the companions "FileInfo and "Comment; when Store is null into a private store of
+    // the owner, so no store that another caller uses is cleared. Returns the section of
+    // locations. The default lists local folders; the search engine runs its search.
+    virtual const TQNStringList& FindEntries(const std::string& location,
+                                             const std::string& resultName,
+                                             TQNMemIniFile* store);
+    // The pattern of the owner's backup names (BackupFileParts.h).
+    TBackupPattern& BackupPattern() { return FBackupPattern; }
 
     // --- File operations -----------------------------------------------------------------
     // Empties Dest, then copies Source from its position to its end in blocks of 1 MiB.
@@ -107,7 +119,8 @@ public:
     // folders of the tree. Returns the number removed.
     int RemoveEmptyFolders(const std::string& path, TQNMemIniFile* store, bool includeSelf);
     // Lists Folder (see DirectoryParts.h for the rules) into the lists; every list but
-    // Names may be null. Returns the number of names.
+    // Names may be null. Comments come from the per-file notes (TNotesIniFile) in the
+    // folder; folders have none. Returns the number of names.
     int ListFolder(const std::string& mask, const std::string& folder, bool fullPaths,
                    TQNStringList* comments, TQNStringList* stats, TQNStringList* infos,
                    TQNStringList& names);
@@ -117,6 +130,12 @@ public:
 protected:
     // Runs pending messages when SyncProcessMessages is set; returns Continue().
     bool StepAllowed();
+    // A store of the owner's own for look-ups, emptied before each use.
+    TFMWMemIniFile& LookupStore();
+
+private:
+    TBackupPattern FBackupPattern;
+    std::unique_ptr<TFMWMemIniFile> FLookupStore;
 };
 
 // A message the simple owner received.

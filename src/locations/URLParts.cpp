@@ -8,6 +8,7 @@
 #include "locations/ZipFileParts.h"
 
 #include "app/AppMgr.h"
+#include "common/QNMemIniFile.h"
 #include "common/SysUtils.h"
 #include "common/ifutils.h"
 
@@ -379,7 +380,13 @@ int TURLParts::ListContents() { NotSupported("ListContents"); }
 
 void TURLParts::BindListing() {
     FListingStore = &Owner->CurrentStore();
-    FListingName = GetLocation();
+    FListingName = ListingSectionName(*FListingStore, GetLocation());
+}
+
+std::string ListingSectionName(const TQNMemIniFile& store, const std::string& location) {
+    const std::string* stored = store.StoredSectionName(location);
+    if (stored == nullptr || *stored == location) return location;
+    return location + "\"Case " + BufferToHex(location.data(), location.size());
 }
 
 TQNStringList& TURLParts::ListingSection(const char* suffix) {

@@ -283,6 +283,12 @@ TPartsClass PartsClassFor(std::string_view location);
 std::unique_ptr<TURLParts> CreateParts(TLocationOwner* owner, const std::string& location,
                                        const std::string& info = {},
                                        const std::string& comment = {});
+// The name of the section that caches the listing of Location in Store. Section names
+// ignore case while local names do not, so when Store already holds the listing of a
+// location that differs from this one only in case ("/a/Docs/" and "/a/docs/"), this one
+// is kept under a name of its own (the location followed by "\"Case " and its bytes in
+// hexadecimal). The companions add "FileInfo, "Stats and "Comment to it.
+std::string ListingSectionName(const TQNMemIniFile& store, const std::string& location);
 // The scheme at the start of Location ("zip://"), or empty.
 std::string ExtractScheme(std::string_view location);
 // Location without its <vpc:…> tag; Text receives the tag's text.

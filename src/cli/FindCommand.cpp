@@ -1,0 +1,298 @@
+#include "cli/FindCommand.h"
+
+#include "search/FindFiles.h"
+
+#include "app/AppMgr.h"
+#include "common/Masks.h"
+#include "common/QNRegExpr.h"
+#include "locations/BackupFileParts.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+const char Usage[] =
+    "Usage: quennick find [OPTION]... LOCATIONS MASKS\n"
+    "Find files by masks, a file-name pattern and a text pattern, and print one\n"
+    "location per line. Folders are printed with a trailing '/'.\n"
+    "\n"
+    "LOCATIONS is one folder or several joined with '||' (for example '/etc||/opt').\n"
+    "MASKS is one file-name mask or several joined with '|' ('*.txt|*.log'); with\n"
+    "several folders, masks joined with '||' go to the folders in turn. Masks match\n"
+    "ignoring case: '*' any run of characters, '?' one character, '[a-z]' and '[!a-z]'\n"
+    "one character of (not of) the set; '*.*' is the same as '*'. An empty MASKS ('')\n"
+    "lists the folders themselves.\n"
+    "\n"
+    "  -r, --recurse          search the sub-folders too (symbolic links are listed,\n"
+    "                         never followed into folders)\n"
+    "      --name-regex RE    only locations in which the pattern RE matches\n"
+    "      --text RE          only files whose content matches the pattern RE\n"
+    "      --folders          report folders too\n"
+    "      --info             print date, size and attributes before each location\n"
+    "      --stats            print the statistics (folders, total size, files) at the end\n"
+    "  -h, --help             show this help and exit\n"
+    "\n"
+    "Patterns are Perl-style regular expressions matched ignoring case, with '.'\n"
+    "matching line breaks too (the modifiers \"gsri-mx\"; write \"(?-i)\" for case). The\n"
+    "text search reads only regular files; a match in a file above 4 MiB is found when it\n"
+    "is at most 1 MiB long.\n"
+    "\n"
+    "Exit status: 0 when the search ran (with or without results), 1 when it was\n"
+    "incomplete (something could not be read, or it was interrupted; the reasons go to\n"
+    "standard error), 2 on a bad argument or pattern.\n";
+
+// Messages of the engine's log go to standard error, without the log's time stamp.
+class TStderrMemo;
+
+// The status line: on a terminal the latest message on one line of standard error,
+// redrawn at most ten times a second.
+class TTerminalStatus : public IStatusControl {
+public:
+    explicit TTerminalStatus(bool enabled) : FEnabled(enabled) {}
+    void SetStatusText(const std::string& text) override {
+        if (!FEnabled) return;
+        auto now = std::chrono::steady_clock::now();
+        if (FShown && now - FLast < std::chrono::milliseconds(100)) return;
+        FLast = now;
+        struct winsize ws {};
+        size_t width = ::ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col - 1 : 79;
+        std::string line;
+        for (char c : text) line += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
+        if (line.size() > width) line = "..." + line.substr(line.size() - width + 3);
+        std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+        std::fflush(stderr);
+        FShown = true;
+    }
+    void Clear() {
+        if (!FShown) return;
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+        FShown = false;
+    }
+
+private:
+    bool FEnabled;
+    bool FShown = false;
+    std::chrono::steady_clock::time_point FLast{};
+};
+
+class TStderrMemo : public ILogMemo {
+public:
+    explicit TStderrMemo(TTerminalStatus& status) : FStatus(status) {}
+    int LineCount() const override { return FCount; }
+    void AddLine(const std::string& line) override {
+        FStatus.Clear();
+        std::string_view text = line;
+        // "yyyy/mm/dd hh:nn:ss: "
+        if (text.size() > 21 && text[4] == '/' && text[7] == '/' && text[19] == ':' && text[20] == ' ')
+            text.remove_prefix(21);
+        std::fprintf(stderr, "quennick find: %.*s\n", static_cast<int>(text.size()), text.data());
+        ++FCount;
+    }
+    TQNStringList Lines() const override { return {}; }
+    void Clear() override {}
+    int VisibleLineCount() const override { return 0; }
+    void SetTopLine(int) override {}
+
+private:
+    TTerminalStatus& FStatus;
+    int FCount = 0;
+};
+
+void OnInterrupt(int) { SyncContinue.store(false); }
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "quennick find: %s\nRun 'quennick find --help' for the options.\n",
+                 message.c_str());
+    return 2;
+}
+
+// Splits at runs of two or more "|".
+std::vector<std::string> SplitLocations(const std::string& text) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] == '|' && i + 1 < text.size() && text[i + 1] == '|') {
+            while (i < text.size() && text[i] == '|') ++i;
+            out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += text[i++];
+        }
+    }
+    out.push_back(cur);
+    return out;
+}
+
+}  // namespace
+
+int RunFindCommand(const std::vector<std::string>& args) {
+    bool recurse = false, folders = false, info = false, stats = false;
+    std::string nameRegex, textRegex;
+    bool haveName = false, haveText = false;
+    std::vector<std::string> positional;
+    bool optionsEnd = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsEnd || a.empty() || a[0] != '-' || a == "-") {
+            positional.push_back(a);
+            continue;
+        }
+        auto value = [&](const char* name, std::string& out) -> bool {
+            std::string prefix = std::string(name) + "=";
+            if (a.compare(0, prefix.size(), prefix) == 0) {
+                out = a.substr(prefix.size());
+                return true;
+            }
+            if (a == name) {
+                if (i + 1 >= args.size()) return false;
+                out = args[++i];
+                return true;
+            }
+            return false;
+        };
+        if (a == "--") {
+            optionsEnd = true;
+        } else if (a == "-h" || a == "--help") {
+            std::fputs(Usage, stdout);
+            return 0;
+        } else if (a == "-r" || a == "--recurse") {
+            recurse = true;
+        } else if (a == "--folders") {
+            folders = true;
+        } else if (a == "--info") {
+            info = true;
+        } else if (a == "--stats") {
+            stats = true;
+        } else if (a.rfind("--name-regex", 0) == 0) {
+            if (!value("--name-regex", nameRegex)) return Fail("option '--name-regex' needs a pattern");
+            haveName = true;
+        } else if (a.rfind("--text", 0) == 0) {
+            if (!value("--text", textRegex)) return Fail("option '--text' needs a pattern");
+            haveText = true;
+        } else {
+            return Fail("unknown option '" + a + "'");
+        }
+    }
+    if (positional.size() != 2)
+        return Fail(positional.size() < 2 ? "LOCATIONS and MASKS are needed"
+                                          : "too many arguments: '" + positional[2] + "'");
+    if (haveName && nameRegex.empty()) return Fail("the --name-regex pattern is empty");
+    if (haveText && textRegex.empty()) return Fail("the --text pattern is empty");
+    for (auto [pattern, what] : {std::pair{&nameRegex, "--name-regex"}, std::pair{&textRegex, "--text"}}) {
+        if (pattern->empty()) continue;
+        try {
+            TQNRegExpr(*pattern, "gsri-mx").Compile();
+        } catch (const ERegExpr& e) {
+            return Fail(std::string("bad ") + what + " pattern '" + *pattern + "': " + e.what());
+        }
+    }
+    for (const std::string& group : SplitLocations(positional[1]))
+        for (const std::string& mask : SplitMasks(group)) {
+            try {
+                TMask m(mask);
+            } catch (const EMaskException& e) {
+                return Fail(e.what());
+            }
+        }
+
+    TTerminalStatus status(::isatty(2) == 1);
+    TStderrMemo memo(status);
+    TFindFiles engine(nullptr, &memo, &status, nullptr);
+    // One search per run: no listing needs to be kept for a later one.
+    engine.CacheListings = false;
+    SetDefaultLocationOwner(&engine);
+    struct TUnregister {
+        ~TUnregister() { SetDefaultLocationOwner(nullptr); }
+    } unregister;
+
+    // Relative folders are taken from the current folder.
+    std::string cwd;
+    {
+        std::vector<char> buf(4096);
+        while (::getcwd(buf.data(), buf.size()) == nullptr && errno == ERANGE) buf.resize(buf.size() * 2);
+        cwd = buf.data();
+    }
+    std::string locations;
+    for (const std::string& loc : SplitLocations(positional[0])) {
+        std::string full = loc;
+        if (!full.empty() && full[0] != '/' && ExtractScheme(full).empty())
+            full = (cwd == "/" ? std::string("/") : cwd + "/") + full;
+        std::unique_ptr<TURLParts> parts =
+            CreateParts(&engine, !full.empty() && full.back() == '/' ? full : full + "/");
+        if (loc.empty() || !parts->IsValid()) return Fail("not a location that can be searched: '" + loc + "'");
+        if (!locations.empty()) locations += "||";
+        locations += full;
+    }
+
+    uint8_t flags = 0;
+    if (recurse) flags |= fsRecurse;
+    if (folders) flags |= fsFolders;
+    if (haveName) flags |= fsNameMustMatch;
+    if (haveText) flags |= fsTextMustMatch;
+
+    struct sigaction sa {}, oldInt {}, oldTerm {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, &oldInt);
+    ::sigaction(SIGTERM, &sa, &oldTerm);
+    SyncContinue.store(true);
+
+    static char outBuf[1 << 16];
+    std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
+    const bool onTerminal = ::isatty(2) == 1;
+    bool incomplete = false;
+    int unreadable = 0;
+    try {
+        TQNStringList& names = engine.FindFiles(positional[1], locations, onTerminal, nullptr,
+                                                "Results", textRegex, nameRegex, nullptr, flags);
+        status.Clear();
+        const TQNStringList& infos = engine.ResultStore.GetSection("Results\"FileInfo");
+        for (int i = 0; i < names.Count(); ++i) {
+            if (info) {
+                TFileInfoRec rec;
+                if (i < infos.Count()) rec = TFileInfoRec::FromHex(infos[i]).value_or(TFileInfoRec());
+                std::fputs(FormatInfo(rec).c_str(), stdout);
+                std::fputc(' ', stdout);
+            }
+            std::fwrite(names[i].data(), 1, names[i].size(), stdout);
+            std::fputc('\n', stdout);
+        }
+        if (stats)
+            for (const std::string& line : engine.ResultStore.GetSection("Results\"Stats").ToVector())
+                std::printf("%s\n", line.c_str());
+        incomplete = engine.LastSearchIncomplete();
+        unreadable = engine.LastUnreadableCount();
+    } catch (const std::exception& e) {
+        status.Clear();
+        ::sigaction(SIGINT, &oldInt, nullptr);
+        ::sigaction(SIGTERM, &oldTerm, nullptr);
+        return Fail(e.what());
+    }
+    std::fflush(stdout);
+    const bool interrupted = !SyncContinue.load();
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    SyncContinue.store(true);
+    if (std::ferror(stdout)) {
+        std::fprintf(stderr, "quennick find: cannot write the results: %s\n", std::strerror(errno));
+        return 2;
+    }
+    if (interrupted) {
+        std::fprintf(stderr, "quennick find: interrupted; the results are incomplete.\n");
+        return 1;
+    }
+    if (incomplete) {
+        std::fprintf(stderr,
+                     "quennick find: the search was incomplete: %d %s could not be read.\n",
+                     unreadable, unreadable == 1 ? "entry" : "entries");
+        return 1;
+    }
+    return 0;
+}
