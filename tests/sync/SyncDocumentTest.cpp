@@ -478,3 +478,35 @@ TEST(SyncDocument, SaveChangesQuestionAndNew) {
     EXPECT_EQ(fresh.Profiles().Count(), 0);
     EXPECT_TRUE(fresh.UpgradeStepsRun().empty());
 }
+
+TEST(SyncDocument, DocumentsThatCannotBeReadOrBackedUp) {
+    TTempDir dir("qnsync");
+    std::string path = CopyFixture(dir, "current.fmw");
+    const std::string original = ReadFileBytes(path);
+    TScriptedPrompter prompter;
+    TSyncDocument doc(prompter);
+    ASSERT_TRUE(doc.LoadFile(path));
+
+    // A folder where a document was expected: an error, and the open document stays.
+    fs::create_directories(dir / "folder.fmw");
+    EXPECT_THROW(doc.LoadFile(dir / "folder.fmw"), EFileError);
+    EXPECT_EQ(doc.FileName(), path);
+    EXPECT_EQ(doc.Profiles().Count(), 2);
+
+    // The previous version cannot be kept: the document is not replaced, and Save As
+    // offers another name.
+    fs::create_directories(path + ".bak");
+    doc.Log().Add("2024/02/02 00:00:00: new");
+    doc.MarkModified();
+    prompter.FileNames = {dir / "elsewhere.fmw"};
+    EXPECT_TRUE(doc.SaveFile());
+    EXPECT_EQ(prompter.Messages, std::vector<std::string>{
+                                     SaveFailedPrefix + path + " data to a file.  Select a FileName...."});
+    EXPECT_EQ(ReadFileBytes(path), original);
+    EXPECT_EQ(doc.FileName(), dir / "elsewhere.fmw");
+    TSyncDocument back(prompter);
+    ASSERT_TRUE(back.LoadFile(dir / "elsewhere.fmw"));
+    EXPECT_EQ(back.Log().Count(), 3);
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"current.fmw", "current.fmw.bak",
+                                                              "elsewhere.fmw", "folder.fmw"}));
+}
