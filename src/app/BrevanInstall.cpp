@@ -52,7 +52,7 @@ void CreateShortcuts(const std::string& appDir) {
 }
 
 void CreateShortcuts(TAppMgr* mgr) {
-    if (mgr == nullptr) return;
+    if (mgr == nullptr || !FileExists(mgr->FAppDir + "/" + UninstallInfoFileName)) return;
     try {
         CreateShortcuts(mgr->FAppDir);
     } catch (const std::exception& e) {

@@ -37,9 +37,11 @@ void CreateShortcuts(const std::string& appDir);
 
 class TAppMgr;
 // The refresh at every start (the router window calls it once the message loop runs):
-// CreateShortcuts for the manager's program folder. A failure is shown to the user in a
-// message box and the program goes on without its entries. Does nothing without a
-// manager.
+// CreateShortcuts for the manager's program folder when that folder is an installation
+// (it holds UninstallInfo.txt). A copy that runs from a build folder or was merely
+// unpacked writes no entries: their uninstall could remove nothing, and nothing would
+// ever remove them. A failure is shown to the user in a message box and the program
+// goes on without its entries. Does nothing without a manager.
 void CreateShortcuts(TAppMgr* mgr);
 
 // Whether D may serve as the installation folder that the uninstall empties: an

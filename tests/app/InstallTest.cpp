@@ -161,11 +161,27 @@ TEST_F(Uninstall, MenuEntriesWrittenTwiceStayTwoAndValidate) {
     EXPECT_EQ(qntest::ReadDesktopEntry(menu + "/Brevanta.desktop").count("Icon"), 0u);
 }
 
+TEST_F(Uninstall, TheStartWritesEntriesOnlyForAnInstallation) {
+    D = Root / "build/src/app";
+    fs::create_directories(D);
+    TTestBrevanMgr::Exe = D + "/brevanta";
+    auto mgr = TAppMgr::Create<TTestBrevanMgr>({D + "/brevanta"}, &Host);
+    CreateShortcuts(mgr.get());
+    EXPECT_FALSE(Exists(Root / "data/applications"));
+    qntest::WriteFile(D + "/UninstallInfo.txt", "[Files]\nbrevanta\n");
+    CreateShortcuts(mgr.get());
+    EXPECT_EQ(qntest::SortedNames(MenuEntriesFolder()),
+              (std::vector<std::string>{"Brevanta.desktop", "Uninstall.desktop"}));
+    EXPECT_TRUE(Host.Messages.empty());
+}
+
 TEST_F(Uninstall, AnEntryThatCannotBeWrittenIsReportedAndTheProgramGoesOn) {
     D = Root / "prefix/lib/quennick/brevanta";
     fs::create_directories(D);
+    qntest::WriteFile(D + "/UninstallInfo.txt", "[Files]\nbrevanta\n");
     fs::create_directories(Root / "data");
     qntest::WriteFile(Root / "data/applications", "a file where the folder belongs");
+    TTestBrevanMgr::Exe = D + "/brevanta";
     auto mgr = TAppMgr::Create<TTestBrevanMgr>({D + "/brevanta"}, &Host);
     EXPECT_FALSE(mgr->FClosing);
     CreateShortcuts(mgr.get());
