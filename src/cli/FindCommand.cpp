@@ -55,6 +55,7 @@ class TStderrMemo;
 class TTerminalStatus : public IStatusControl {
 public:
     explicit TTerminalStatus(bool enabled) : FEnabled(enabled) {}
+    bool Enabled() const { return FEnabled; }
     void SetStatusText(const std::string& text) override {
         if (!FEnabled) return;
         auto now = std::chrono::steady_clock::now();
@@ -202,7 +203,8 @@ int RunFindCommand(const std::vector<std::string>& args) {
             }
         }
 
-    TTerminalStatus status(::isatty(2) == 1);
+    // A progress line on a terminal, unless the results go to that terminal too.
+    TTerminalStatus status(::isatty(2) == 1 && ::isatty(1) != 1);
     TStderrMemo memo(status);
     TFindFiles engine(nullptr, &memo, &status, nullptr);
     // One search per run: no listing needs to be kept for a later one.
@@ -246,24 +248,28 @@ int RunFindCommand(const std::vector<std::string>& args) {
 
     static char outBuf[1 << 16];
     std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
-    const bool onTerminal = ::isatty(2) == 1;
-    bool incomplete = false;
-    int unreadable = 0;
-    try {
-        TQNStringList& names = engine.FindFiles(positional[1], locations, onTerminal, nullptr,
-                                                "Results", textRegex, nameRegex, nullptr, flags);
-        status.Clear();
-        const TQNStringList& infos = engine.ResultStore.GetSection("Results\"FileInfo");
-        for (int i = 0; i < names.Count(); ++i) {
+    // The entries are printed as they are found; only the statistics are kept.
+    engine.KeepResults = false;
+    engine.OnFound = [&](TFindEntry& e) {
+        if (info || stats) {
+            const TFileInfoRec& rec = e.Info();
+            if (e.Vanished()) return false;  // gone since its folder was read
             if (info) {
-                TFileInfoRec rec;
-                if (i < infos.Count()) rec = TFileInfoRec::FromHex(infos[i]).value_or(TFileInfoRec());
                 std::fputs(FormatInfo(rec).c_str(), stdout);
                 std::fputc(' ', stdout);
             }
-            std::fwrite(names[i].data(), 1, names[i].size(), stdout);
-            std::fputc('\n', stdout);
         }
+        const std::string& loc = e.Location();
+        std::fwrite(loc.data(), 1, loc.size(), stdout);
+        std::fputc('\n', stdout);
+        return true;
+    };
+    bool incomplete = false;
+    int unreadable = 0;
+    try {
+        engine.FindFiles(positional[1], locations, status.Enabled(), nullptr, "Results", textRegex,
+                         nameRegex, nullptr, flags);
+        status.Clear();
         if (stats)
             for (const std::string& line : engine.ResultStore.GetSection("Results\"Stats").ToVector())
                 std::printf("%s\n", line.c_str());

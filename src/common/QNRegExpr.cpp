@@ -230,8 +230,8 @@ TQNRegExpr& TQNRegExpr::operator=(TQNRegExpr&& other) noexcept = default;
 TQNRegExpr::TQNRegExpr(const TQNRegExpr& other)
     : FExpression(other.FExpression), FModI(other.FModI), FModR(other.FModR), FModS(other.FModS),
       FModG(other.FModG), FModM(other.FModM), FModX(other.FModX), FUseJIT(other.FUseJIT),
-      FCode(other.FCode), FInput(other.FInput), FOvector(other.FOvector),
-      FMatchCount(other.FMatchCount) {}
+      FCode(other.FCode), FPieceCode(other.FPieceCode), FInput(other.FInput),
+      FOvector(other.FOvector), FMatchCount(other.FMatchCount) {}
 
 TQNRegExpr& TQNRegExpr::operator=(const TQNRegExpr& other) {
     if (this != &other) {
@@ -248,6 +248,7 @@ void TQNRegExpr::ClearMatch() {
 
 void TQNRegExpr::Invalidate() {
     FCode.reset();
+    FPieceCode.reset();
     ClearMatch();
 }
 
@@ -304,8 +305,7 @@ QN_REGEXPR_FLAG_SETTER(SetModifierX, FModX)
 QN_REGEXPR_FLAG_SETTER(SetUseJIT, FUseJIT)
 #undef QN_REGEXPR_FLAG_SETTER
 
-const TQNRegExpr::TCode& TQNRegExpr::Code() {
-    if (FCode) return *FCode;
+std::shared_ptr<const TQNRegExpr::TCode> TQNRegExpr::Build(bool pieces) const {
     TTranslated t = TranslatePattern(FExpression, FModX);
     std::unique_ptr<pcre2_compile_context, TCompileContextFree> ctx(pcre2_compile_context_create(nullptr));
     if (!ctx) throw ERegExpr(PCRE2_ERROR_NOMEMORY, PcreMessage(PCRE2_ERROR_NOMEMORY));
@@ -340,9 +340,21 @@ const TQNRegExpr::TCode& TQNRegExpr::Code() {
     auto code = std::make_shared<TCode>();
     code->Code.reset(raw);
     pcre2_pattern_info(raw, PCRE2_INFO_CAPTURECOUNT, &code->Captures);
-    if (FUseJIT) code->Jit = pcre2_jit_compile(raw, PCRE2_JIT_COMPLETE) == 0;
-    FCode = std::move(code);
+    if (FUseJIT)
+        code->Jit = pcre2_jit_compile(raw, pieces ? PCRE2_JIT_PARTIAL_HARD : PCRE2_JIT_COMPLETE) == 0;
+    return code;
+}
+
+const TQNRegExpr::TCode& TQNRegExpr::Code() {
+    if (!FCode) FCode = Build(false);
     return *FCode;
+}
+
+const TQNRegExpr::TCode& TQNRegExpr::PieceCode() {
+    // Machine code for matching piece by piece is made only for a pattern that is used
+    // that way; every other pattern compiles once, for whole texts.
+    if (!FPieceCode) FPieceCode = Build(true);
+    return *FPieceCode;
 }
 
 TQNRegExpr::TScratch& TQNRegExpr::Scratch() {
@@ -363,7 +375,7 @@ bool TQNRegExpr::JITActive() { return Code().Jit; }
 int TQNRegExpr::SubExprCount() { return static_cast<int>(Code().Captures); }
 
 int TQNRegExpr::RunMatch(std::string_view subject, size_t start, uint32_t options) {
-    const TCode& code = Code();
+    const TCode& code = (options & PCRE2_PARTIAL_HARD) ? PieceCode() : Code();
     TScratch& s = Scratch();
     if (!s.Data || s.Pairs < code.Captures + 1) {
         s.Data.reset(pcre2_match_data_create(code.Captures + 1, nullptr));

@@ -147,6 +147,9 @@ private:
     void Invalidate();
     void ClearMatch();
     const TCode& Code();
+    // The pattern compiled for matching a text piece by piece (ScanText with More).
+    const TCode& PieceCode();
+    std::shared_ptr<const TCode> Build(bool pieces) const;
     TScratch& Scratch();
     // Runs one match attempt; true on a match (offsets in the scratch match data).
     bool MatchOnce(std::string_view subject, size_t start, uint32_t options);
@@ -162,6 +165,7 @@ private:
     bool FModI = false, FModR = false, FModS = false, FModG = true, FModM = false, FModX = false;
     bool FUseJIT = true;
     std::shared_ptr<const TCode> FCode;
+    std::shared_ptr<const TCode> FPieceCode;
     std::unique_ptr<TScratch> FScratch;
 
     std::string FInput;

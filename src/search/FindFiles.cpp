@@ -574,7 +574,7 @@ void TFindFiles::SearchLocation(TFindFileParam& p, const std::string& location) 
     } else {
         SearchFolder(p, *parts, 0);
     }
-    if (p.Flags & fsFoldersWithFiles)
+    if ((p.Flags & fsFoldersWithFiles) && KeepResults)
         FilterFoldersContainingFoundFiles(p, *parts, firstIndex, folderCountBefore);
 }
 
@@ -698,8 +698,10 @@ void TFindFiles::SearchFolder(TFindFileParam& p, TURLParts& folder, int depth) {
 }
 
 void TFindFiles::Accept(TFindFileParam& p, TFindEntry& e) {
-    p.FileSizeTotal += e.Info().Size;
+    if (OnFound && !OnFound(e)) return;
+    if (KeepResults || e.HaveInfo()) p.FileSizeTotal += e.Info().Size;
     if (!e.IsFolder) ++p.FileCount;
+    if (!KeepResults) return;
     p.ResultNames->Add(e.Location());
     p.ResultInfos->Add(e.InfoHex());
     p.ResultComments->Add(e.Comment());
@@ -946,7 +948,7 @@ bool TFindFiles::FileMatches(TFindFileParam& p, TFindEntry& e, bool& descend) {
         // The content is read last, only for entries that pass every other test.
         if (match && !p.TextPattern.empty()) match = TextMatches(p, e);
     }
-    if (match) {
+    if (match && (KeepResults || p.OnEntry)) {
         e.Info();
         if (e.Vanished()) {
             // Gone since its folder was read: not found. Anything else is reported.
@@ -1127,9 +1129,11 @@ TFindFiles::TTextResult TFindFiles::ScanPieces(TFindFileParam& p,
             len += static_cast<size_t>(n);
             total += n;
         }
-        // Zero bytes are searched as the byte 1.
-        for (char* z = buf + before; (z = static_cast<char*>(std::memchr(z, 0, size_t(buf + len - z)))) != nullptr;)
-            *z++ = '\1';
+        // Zero bytes are searched as the byte 1. Text rarely holds one; from the first one
+        // on, a branch-free pass (which the compiler vectorises) is quicker than looking
+        // for each.
+        if (char* z = static_cast<char*>(std::memchr(buf + before, 0, len - before)))
+            for (char* end = buf + len; z < end; ++z) *z = static_cast<char>(*z | (*z == 0));
         const std::string_view text(buf, len);
         try {
             if (eof)

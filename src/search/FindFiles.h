@@ -105,6 +105,8 @@ struct TFindEntry {
     const std::string& InfoHex();
     const std::string& Comment();
     std::string_view ContainerPrefix();
+    // Whether the record is known yet (Info() reads it otherwise).
+    bool HaveInfo() const { return FHaveInfo; }
     // After Info(): the entry was gone (ENOENT) or could not be read (ReadError).
     bool Vanished() const { return FVanished; }
     int ReadError() const { return FReadError; }
@@ -221,6 +223,15 @@ public:
     // local folders are walked without keeping their listings, and only the entries a
     // search needs are read (the command line runs this way); results are the same.
     bool CacheListings = true;
+    // Called with every accepted entry, before it goes into the result sections; false
+    // drops it. A caller that handles the entries itself (the command line prints them
+    // as they are found) also turns KeepResults off: the result sections then stay empty
+    // (the Stats section is still written), and an entry's record is read only when
+    // something asks for it (OnFound calling Info(), a filter, the text search, OnEntry),
+    // so FileSizeTotal sums the records that were read. fsFoldersWithFiles needs the
+    // results kept.
+    std::function<bool(TFindEntry& entry)> OnFound;
+    bool KeepResults = true;
     // Whether the last FindFiles of this engine was incomplete, and how many entries it
     // could not read.
     bool LastSearchIncomplete() const { return FLastIncomplete; }

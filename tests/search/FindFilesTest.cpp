@@ -99,11 +99,11 @@ TEST_P(TSearch, RecursionFoldersAndStatistics) {
     EXPECT_EQ(Stat("FolderCount"), "2");
     // Masks on the whole location.
     EXPECT_EQ(Find("*s2*", D + "r", fsRecurse | fsMaskFullLocation), (V{"r/s2/b.txt", "r/s2/c.log"}));
-    // The root folder is a folder like any other.
+    // The root folder is a folder like any other (not the "//" of a share).
+    EXPECT_EQ(Engine.CombineFoldersAndMasks("/", "*"), "/*");
     V top = Find("*", "/", fsFolders);
     ASSERT_FALSE(top.empty());
     EXPECT_EQ(top[0], "/");
-    EXPECT_EQ(Stat("FileCount"), std::to_string(top.size() - 1 - std::stoi(Stat("FolderCount"))));
     // A folder that does not exist holds nothing; the search is still complete.
     EXPECT_EQ(Find("*", D + "none", fsRecurse), V{});
     EXPECT_FALSE(Incomplete());
@@ -385,6 +385,30 @@ TEST_F(TEngineFixture, ListingsKeptInAStoreAreReusedUntilErased) {
     // Without a store every search starts afresh.
     Write(D + "f/c.txt", "c");
     EXPECT_EQ(engine.FindFiles("*", D + "f", false, nullptr, "R", "", "", nullptr, 0).Count(), 3);
+}
+
+TEST_F(TEngineFixture, EntriesHandledAsTheyAreFound) {
+    TFindFiles engine(nullptr, &Memo);
+    engine.CacheListings = false;
+    engine.KeepResults = false;
+    Write(D + "h/a.txt", "12");
+    Write(D + "h/b.txt", "1234");
+    Write(D + "h/c.txt", "123456");
+    std::vector<std::string> seen;
+    engine.OnFound = [&](TFindEntry& e) {
+        seen.push_back(e.Location());
+        if (e.Location() == D + "h/c.txt") return false;
+        if (e.Location() == D + "h/b.txt") {
+            EXPECT_EQ(e.Info().Size, 4);
+        }
+        return true;
+    };
+    engine.FindFiles("*", D + "h", false, nullptr, "Results", "", "", nullptr, 0);
+    EXPECT_EQ(seen, (std::vector<std::string>{D + "h/a.txt", D + "h/b.txt", D + "h/c.txt"}));
+    EXPECT_EQ(engine.ResultStore.GetSection("Results").Count(), 0);
+    const TQNStringList& stats = engine.ResultStore.GetSection("Results\"Stats");
+    EXPECT_EQ(stats.Values("FileCount"), "2");      // c.txt was dropped
+    EXPECT_EQ(stats.Values("FileSizeTotal"), "4");  // only b.txt's record was read
 }
 
 TEST_F(TEngineFixture, LookUpsLeaveTheSharedStoreAndTheTemporaryFolderAlone) {
