@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,8 +51,12 @@ public:
                  const TWaveFormatEx& format, TWaveMessageQueue& queue, uintptr_t instance)
         : TWaveStream(kind, format, queue, instance), FDriver(driver), FStream(stream) {
         pa_stream_set_state_callback(FStream, StateCb, this);
-        if (kind == TWaveKind::In) pa_stream_set_read_callback(FStream, ReadCb, this);
-        else pa_stream_set_write_callback(FStream, WriteCb, this);
+        if (kind == TWaveKind::In) {
+            pa_stream_set_read_callback(FStream, ReadCb, this);
+        } else {
+            pa_stream_set_write_callback(FStream, WriteCb, this);
+            pa_stream_set_underflow_callback(FStream, UnderflowCb, this);
+        }
     }
 
     int PrepareHeader(TWaveHeader& header) override {
@@ -119,6 +126,7 @@ public:
         pa_stream_set_state_callback(FStream, nullptr, nullptr);
         pa_stream_set_read_callback(FStream, nullptr, nullptr);
         pa_stream_set_write_callback(FStream, nullptr, nullptr);
+        pa_stream_set_underflow_callback(FStream, nullptr, nullptr);
         if (PA_STREAM_IS_GOOD(pa_stream_get_state(FStream))) pa_stream_disconnect(FStream);
         pa_stream_unref(FStream);
         FStream = nullptr;
@@ -184,7 +192,10 @@ private:
         const uint8_t silence = Format().BitsPerSample == 8 ? 0x80 : 0;
         while (n > 0) {
             TWaveHeader* h = FQueue.Front();
-            if (!h) return;  // no buffer queued: the sound is lost
+            if (!h) {  // no buffer queued: the sound is lost
+                FDriver.FLostBytes.fetch_add(n, std::memory_order_relaxed);
+                return;
+            }
             size_t k = std::min<size_t>(n, h->BufferLength - h->BytesRecorded);
             if (data) {
                 std::memcpy(h->Data + h->BytesRecorded, data, k);
@@ -223,6 +234,10 @@ private:
         static_cast<TPulseStream*>(userdata)->Pump();
     }
 
+    static void UnderflowCb(pa_stream*, void* userdata) {
+        static_cast<TPulseStream*>(userdata)->FDriver.FUnderflows.fetch_add(1, std::memory_order_relaxed);
+    }
+
     TPulseWaveDriver& FDriver;
     pa_stream* FStream;
     TWaveHeaderQueue FQueue;
@@ -247,7 +262,21 @@ TPulseWaveDriver::TPulseWaveDriver(std::string server, std::string clientName)
         pa_threaded_mainloop_free(FMainLoop);
         FMainLoop = nullptr;
     }
-    if (!FMainLoop) FError = "The sound client could not start its event loop.";
+    if (!FMainLoop) {
+        FError = "The sound client could not start its event loop.";
+        return;
+    }
+    // The loop thread moves every recorded and played byte: above normal priority where
+    // the system allows it, as the route's data threads.
+    TLoopLock lock(FMainLoop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(FMainLoop);
+    api->defer_new(
+        api,
+        [](pa_mainloop_api* a, pa_defer_event* e, void*) {
+            setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), -10);
+            a->defer_free(e);
+        },
+        nullptr);
 }
 
 TPulseWaveDriver::~TPulseWaveDriver() {
@@ -275,6 +304,11 @@ void TPulseWaveDriver::SetTimeout(std::chrono::milliseconds timeout) {
 void TPulseWaveDriver::SetFragment(std::chrono::microseconds fragment) {
     TLoopLock lock(FMainLoop);
     FFragment = fragment;
+}
+
+void TPulseWaveDriver::SetPlaybackStart(std::chrono::microseconds start) {
+    TLoopLock lock(FMainLoop);
+    FPlaybackStart = start;
 }
 
 std::string TPulseWaveDriver::ServerName() const {
@@ -543,8 +577,11 @@ int TPulseWaveDriver::OpenStream(TWaveKind kind, int deviceID, const TWaveFormat
     auto stream = std::make_shared<TPulseStream>(*this, s, kind, format, queue, instance);
 
     const uint32_t frame = format.BlockAlign;
-    uint32_t fragment = uint32_t(uint64_t(format.AvgBytesPerSec) * uint64_t(FFragment.count()) / 1000000);
-    fragment = std::max(frame, fragment - fragment % frame);
+    auto bytes = [&](std::chrono::microseconds span) {
+        uint32_t n = uint32_t(uint64_t(format.AvgBytesPerSec) * uint64_t(span.count()) / 1000000);
+        return std::max(frame, n - n % frame);
+    };
+    const uint32_t fragment = bytes(FFragment);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
     attr.tlength = uint32_t(-1);
@@ -554,16 +591,25 @@ int TPulseWaveDriver::OpenStream(TWaveKind kind, int deviceID, const TWaveFormat
     const char* dev = name.empty() ? nullptr : name.c_str();
     // A named device stays that device: when it goes away the stream ends instead of
     // moving elsewhere.
-    pa_stream_flags_t flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | (dev ? PA_STREAM_DONT_MOVE : 0));
+    const pa_stream_flags_t dontMove = dev ? PA_STREAM_DONT_MOVE : pa_stream_flags_t(0);
     int rc;
     if (kind == TWaveKind::In) {
+        // The source hands over its sound in pieces of one fragment.
         attr.fragsize = fragment;
-        rc = pa_stream_connect_record(s, dev, &attr, pa_stream_flags_t(flags | PA_STREAM_START_CORKED));
+        rc = pa_stream_connect_record(
+            s, dev, &attr, pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED | dontMove));
     } else {
-        attr.tlength = 2 * fragment;
-        attr.prebuf = fragment;
-        attr.minreq = std::max(frame, (fragment / 2) - (fragment / 2) % frame);
-        rc = pa_stream_connect_playback(s, dev, &attr, flags, nullptr, nullptr);
+        // The sink takes the sound in steps of one fragment (early requests: its own
+        // latency is one fragment); playing starts, and after running dry starts again,
+        // once the start amount is queued, so the queue stays about that full. The server
+        // takes two fragments beyond that; more waits in the stream's own queue, where
+        // the caller sees it as buffers not done yet.
+        const uint32_t start = std::max(bytes(FPlaybackStart), fragment);
+        attr.minreq = fragment;
+        attr.prebuf = start;
+        attr.tlength = std::max(start + 2 * fragment, 3 * fragment);
+        rc = pa_stream_connect_playback(s, dev, &attr, pa_stream_flags_t(PA_STREAM_EARLY_REQUESTS | dontMove),
+                                        nullptr, nullptr);
     }
     int err = rc < 0 ? pa_context_errno(FContext) : 0;
     if (!err) {

@@ -13,6 +13,7 @@
 
 #include "platform/WaveDriver.h"
 
+#include <atomic>
 #include <chrono>
 
 struct pa_threaded_mainloop;
@@ -30,12 +31,24 @@ public:
 
     // How long any one wait for the server may take (default 5 s).
     void SetTimeout(std::chrono::milliseconds timeout);
-    // The server's fragment of sound per transfer (default 10 ms): the recording side
-    // asks for data in pieces of this length, the playback side keeps about two of them
-    // queued at the server. Applies to streams opened afterwards.
+    // The server's fragment of sound per transfer (default 2.5 ms): a recording stream
+    // gets its sound in pieces of this length, and a playback stream's device takes the
+    // sound in steps of it. Applies to streams opened afterwards.
     void SetFragment(std::chrono::microseconds fragment);
+    // How much sound a playback stream queues at the server before it starts playing,
+    // and again after it ran dry (default 23.4375 ms: two and a half buffers of a route;
+    // at least one fragment). The queue stays about that full, so this is the playback
+    // side's share of the latency and its reserve against a buffer that comes late; the
+    // server takes two fragments more, the rest waits in the stream's queue. Applies to
+    // streams opened afterwards.
+    void SetPlaybackStart(std::chrono::microseconds start);
     // The server string in use, for messages ("default" when none was named).
     std::string ServerName() const;
+    // Since the driver was made: how often a playback stream ran out of data (the server
+    // played silence meanwhile), and how many recorded bytes were lost because no
+    // buffer was queued.
+    uint64_t Underflows() const { return FUnderflows.load(std::memory_order_relaxed); }
+    uint64_t LostBytes() const { return FLostBytes.load(std::memory_order_relaxed); }
 
 protected:
     int OpenStream(TWaveKind kind, int deviceID, const TWaveFormatEx& format,
@@ -63,10 +76,12 @@ private:
     std::string FServer;
     std::string FClientName;
     std::chrono::milliseconds FTimeout{5000};
-    std::chrono::microseconds FFragment{10000};
+    std::chrono::microseconds FFragment{2500};
+    std::chrono::microseconds FPlaybackStart{23437};
     pa_threaded_mainloop* FMainLoop = nullptr;
     pa_context* FContext = nullptr;
     std::string FError;  // why the last connection failed
     std::vector<TEntry> FSources, FSinks;
     bool FHaveSources = false, FHaveSinks = false;
+    std::atomic<uint64_t> FUnderflows{0}, FLostBytes{0};
 };

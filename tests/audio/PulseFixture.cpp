@@ -113,8 +113,10 @@ TPulseDaemon::TPulseDaemon() {
         "--use-pid-file=no",
         "--exit-idle-time=-1",
         "--disallow-exit=yes",
-        "--realtime=no",
-        "--high-priority=no",
+        // As a desktop's daemon runs (there through rtkit): its threads keep time on a
+        // busy machine. Where the system refuses, the daemon only warns.
+        "--realtime=yes",
+        "--high-priority=yes",
         "--no-cpu-limit=yes",
         "--log-target=stderr",
         "--log-level=notice",

@@ -2,7 +2,8 @@
 //
 // The daemon gets a fresh folder (mkdtemp) for its runtime files, state and home, a
 // configuration of its own that loads only virtual devices and a native protocol
-// socket at an explicit path, no session bus and no real-time scheduling. It runs in
+// socket at an explicit path, no session bus, and real-time scheduling for its device
+// threads where the system allows it (as a desktop's daemon has). It runs in
 // per-user mode also as root (it only warns there; system mode would need a "pulse"
 // user and fixed system folders). Readiness is polled with "pactl info" under a bound;
 // the daemon is stopped by its process id (SIGTERM, bounded wait, SIGKILL), and it is
