@@ -26,13 +26,6 @@ std::string DirOf(const std::string& path) {
     return p == std::string::npos ? std::string() : path.substr(0, p + 1);
 }
 
-// Path without trailing "/", but the root stays "/".
-std::string WithoutTrailingSlash(const std::string& path) {
-    size_t n = path.size();
-    while (n > 1 && path[n - 1] == '/') --n;
-    return path.substr(0, n);
-}
-
 [[noreturn]] void FailPath(const std::string& what, const std::string& path, int err) {
     throw EFileError(what + " \"" + path + "\": " + SysErrorMessage(err), err);
 }
@@ -44,6 +37,12 @@ struct TDirCloser {
 }  // namespace
 
 // --- Local helpers ---------------------------------------------------------------------
+
+std::string WithoutTrailingSlash(const std::string& path) {
+    size_t n = path.size();
+    while (n > 1 && path[n - 1] == '/') --n;
+    return path.substr(0, n);
+}
 
 bool IsLocalAbsolutePath(std::string_view path) {
     return !path.empty() && path[0] == '/' && !(path.size() > 1 && path[1] == '/') &&

@@ -66,6 +66,8 @@ bool LocalInfoOf(const std::string& path, TFileInfoRec& info);
 TFileInfoRec InfoFromStat(const struct stat& st, const struct stat* target);
 // Whether Location is an absolute local path without NUL characters or a share prefix.
 bool IsLocalAbsolutePath(std::string_view path);
+// Path without its trailing "/" characters; the root stays "/".
+std::string WithoutTrailingSlash(const std::string& path);
 
 // One entry of a local folder as a listing reads it.
 struct TLocalEntry {

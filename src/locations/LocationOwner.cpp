@@ -22,13 +22,6 @@
 
 namespace {
 
-// Path without trailing "/", but the root stays "/".
-std::string WithoutTrailingSlash(const std::string& path) {
-    size_t n = path.size();
-    while (n > 1 && path[n - 1] == '/') --n;
-    return path.substr(0, n);
-}
-
 std::string AsFolder(const std::string& path) {
     std::string p = WithoutTrailingSlash(path);
     return p == "/" ? p : p + "/";

@@ -11,12 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -81,12 +79,6 @@ size_t CharStart(const char* buf, size_t pos, size_t floor) {
 
 TFileInfoRec DecodeInfo(const std::string& hex) {
     return TFileInfoRec::FromHex(hex).value_or(TFileInfoRec());
-}
-
-std::string WithoutTrailingSlash(const std::string& path) {
-    size_t n = path.size();
-    while (n > 1 && path[n - 1] == '/') --n;
-    return path.substr(0, n);
 }
 
 // Creates the missing folders of Path (absolute) with mode 0700.
@@ -460,11 +452,20 @@ TQNStringList& TFindFiles::FindFiles(const std::string& masks, const std::string
 
     if (store == nullptr) {
         FStore = &ResultStore;
-        ClearResults();
-        CleanupTempFolder();
+        // A search started while another one runs (from its callback) must not pull the
+        // listings away that the running one is reading.
+        if (FRunning == 0) {
+            ClearResults();
+            CleanupTempFolder();
+        }
     } else {
         FStore = store;
     }
+    struct TRunning {
+        int& Count;
+        TRunning(int& c) : Count(c) { ++Count; }
+        ~TRunning() { --Count; }
+    } running{FRunning};
     // Names may begin or end with blanks on Linux: the text is used as given.
     p.Locations = folders;
     std::string m = masks;
@@ -585,27 +586,24 @@ void TFindFiles::Unreadable(TFindFileParam& p, const std::string& message) {
 
 bool TFindFiles::EnterFolder(TFindFileParam& p, uint64_t dev, uint64_t ino,
                              const std::string& path) {
-    for (const TFolderId& id : FOpenFolders) {
-        if (id.Dev == dev && id.Ino == ino) {
+    for (const auto& id : p.OpenFolders) {
+        if (id.first == dev && id.second == ino) {
             Unreadable(p, "File system loop detected: " + path +
                               " is a folder that is already being searched.");
             return false;
         }
     }
-    FOpenFolders.push_back({dev, ino});
+    p.OpenFolders.emplace_back(dev, ino);
     return true;
 }
-
-void TFindFiles::LeaveFolder() { FOpenFolders.pop_back(); }
 
 namespace {
 
 struct TFolderLeave {
-    TFindFiles* Engine;
-    void (TFindFiles::*Leave)();
+    TFindFileParam& Param;
     bool Active = false;
     ~TFolderLeave() {
-        if (Active) (Engine->*Leave)();
+        if (Active) Param.OpenFolders.pop_back();
     }
 };
 
@@ -630,7 +628,7 @@ void TFindFiles::SearchFolder(TFindFileParam& p, TURLParts& folder, int depth) {
     }
     const std::string location = folder.GetLocation();
     if (p.LogFolders) ShowStatus("Searching " + location + "...", llProgress, false);
-    TFolderLeave leave{this, &TFindFiles::LeaveFolder};
+    TFolderLeave leave{p};
     if (local) {
         // A folder listed by its parent that is no longer a folder (removed, replaced by
         // a file or a link) cannot be searched; a folder reached again through a bind
@@ -810,7 +808,7 @@ void TFindFiles::WalkLocalFolder(TFindFileParam& p, int parentFd, const std::str
         Unreadable(p, "Cannot list folder \"" + path + "\": " + SysErrorMessage(errno));
         return;
     }
-    TFolderLeave leave{this, &TFindFiles::LeaveFolder};
+    TFolderLeave leave{p};
     if (!EnterFolder(p, uint64_t(self.st_dev), uint64_t(self.st_ino), path)) return;
     leave.Active = true;
 

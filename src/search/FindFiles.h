@@ -165,6 +165,8 @@ struct TFindFileParam {
     int UnreadableCount = 0;
     bool Cancelled = false;
     bool Incomplete() const { return UnreadableCount > 0 || Cancelled; }
+    // The folders being walked (device and inode), to notice a folder reached again.
+    std::vector<std::pair<uint64_t, uint64_t>> OpenFolders;
 
     // Binds the four result sections of Store and empties them.
     void SetResultName(TQNMemIniFile& store, const std::string& name);
@@ -208,8 +210,9 @@ public:
     // The search. Masks holds the locations (joined with "||") when Folders is empty;
     // otherwise Folders (joined with "||") are combined with Masks (CombineFoldersAndMasks).
     // With Store null the search writes into ResultStore, which is cleared first (and
-    // the files lying directly in the temporary folder are deleted); otherwise into
-    // Store, whose cached listings are reused. Returns the live ResultName section.
+    // the files lying directly in the temporary folder are deleted) unless another search
+    // is under way; otherwise into Store, whose cached listings are reused. Returns the
+    // live ResultName section.
     // Raises ERegExpr for a pattern that does not compile.
     TQNStringList& FindFiles(const std::string& masks, const std::string& folders, bool logFolders,
                              const TFindFileAdvancedSearch* filter, const std::string& resultName,
@@ -303,7 +306,6 @@ private:
                            int64_t knownSize, const std::string& location);
     void Unreadable(TFindFileParam& p, const std::string& message);
     bool EnterFolder(TFindFileParam& p, uint64_t dev, uint64_t ino, const std::string& path);
-    void LeaveFolder();
 
     ILocationGauge* FMainGauge;
     ILogMemo* FLogMemo;
@@ -315,10 +317,7 @@ private:
     std::vector<char> FTextBuffer;
     bool FTextBufferInUse = false;
     std::vector<char> FDirBuffer;  // getdents64 records of the folder being read
-    struct TFolderId {
-        uint64_t Dev, Ino;
-    };
-    std::vector<TFolderId> FOpenFolders;  // the folders being walked, for loop detection
+    int FRunning = 0;  // searches under way (a callback may start another)
     bool FLastIncomplete = false;
     int FLastUnreadable = 0;
 };

@@ -334,6 +334,27 @@ TEST_P(TSearch, CommentsSizesAndTheCaller) {
     EXPECT_EQ(rejected, 2);  // the folder's own entry and the notes file
 }
 
+TEST_P(TSearch, SearchesStartedFromTheCallback) {
+    // A callback may search the folder that is being searched (a backup name, a look-up).
+    Write(D + "m/report.txt", "r");
+    Write(D + "m/report Backup (4).txt", "4");
+    std::vector<std::string> next;
+    auto onEntry = [&](const std::string& loc, const TFileInfoRec&) {
+        if (loc.size() > 4 && loc.compare(loc.size() - 4, 4, ".txt") == 0) {
+            TBackupFileParts b(&Engine);
+            b.SetLocation(loc);
+            next.push_back(b.GetBackupName(true));
+            // Even a search without a store leaves the running one's listings alone.
+            EXPECT_EQ(Engine.FindFiles("*.txt", D + "m", false, nullptr, "Inner", "", "",
+                                       nullptr, 0).Count(), 2);
+        }
+        return 0;
+    };
+    EXPECT_EQ(Find("*", D + "m", fsRecurse, "", "", nullptr, nullptr, onEntry).size(), 2u);
+    EXPECT_FALSE(Incomplete());
+    EXPECT_EQ(next, (V{D + "m/report Backup (5).txt", D + "m/report Backup (5).txt"}));
+}
+
 TEST_P(TSearch, CancelKeepsWhatWasFoundAndMarksTheResult) {
     for (int i = 0; i < 20; ++i) Write(D + "k/f" + std::to_string(100 + i) + ".txt", "x");
     int calls = 0;
