@@ -4,13 +4,17 @@
 #include "app/BRVMain.h"
 #include "app/BrevanAppMgr.h"
 #include "app/QtAppHost.h"
+#include "audio/RouteCommand.h"
 #include "audio/WaveIO.h"
 #include "platform/PulseWaveDriver.h"
 #include "ui/QNHints.h"
 
 #include <QApplication>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,6 +32,9 @@ const char* const HelpText =
     "  /uninstallFinalize  second uninstall stage, started by the first\n"
     "  /SVCSimulate        use the default user's settings instead of your own\n"
     "  --list-devices      print the recording and playback devices and exit\n"
+    "  --route REC PLAY [--volume N]\n"
+    "                      carry the sound of recording device REC to playback device\n"
+    "                      PLAY (numbers from --list-devices, or names) until Ctrl+C\n"
     "  --help              show this text and exit\n";
 
 // Prints both device lists; exit code 1 when no sound server could be reached.
@@ -35,6 +42,20 @@ int ListDevices() {
     TPulseWaveDriver driver;
     std::fputs(FormatDeviceCatalogue(driver).c_str(), stdout);
     return driver.CatalogueError().empty() ? 0 : 1;
+}
+
+std::atomic<bool> RouteStop{false};
+
+void OnRouteStopSignal(int) { RouteStop = true; }
+
+// Routes one recording device to one playback device until SIGINT or SIGTERM.
+int RouteFromTerminal(const std::vector<std::string>& args, size_t first) {
+    struct sigaction sa {};
+    sa.sa_handler = OnRouteStopSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+    std::vector<std::string> rest(args.begin() + std::ptrdiff_t(first), args.end());
+    return RunRouteCommand(rest, std::cout, std::cerr, RouteStop);
 }
 
 }  // namespace
@@ -47,6 +68,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (args[i] == "--list-devices") return ListDevices();
+        if (args[i] == "--route") return RouteFromTerminal(args, i + 1);
     }
 
     InitAppUnit(args);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace {
 
 using D = TPulseTestDevices;
@@ -33,6 +35,24 @@ TEST(BrevantaCommand, ListDevicesWithoutAServerSaysWhy) {
     std::string text = qntest::ReadFile(out);
     EXPECT_NE(text.find("(none)"), std::string::npos) << text;
     EXPECT_NE(text.find("Error: "), std::string::npos) << text;
+}
+
+TEST(BrevantaCommand, RouteRunsUntilInterrupted) {
+    qntest::TTempDir dir;
+    std::string out = dir / "out.txt";
+    std::vector<std::string> env = {"PULSE_SERVER=" + PulseDaemon().Server()};
+    {
+        qntest::TChildProcess bad({BREVANTA_EXE, "--route", "0"}, env, dir.Path(), out);
+        EXPECT_EQ(bad.Wait(), std::optional<int>(2)) << qntest::ReadFile(out);
+    }
+    // The monitor of sink A to sink B, by number.
+    qntest::TChildProcess p({BREVANTA_EXE, "--route", "0", "1", "--volume", "50"}, env, dir.Path(), out);
+    ASSERT_TRUE(qntest::WaitFor([&] { return qntest::ReadFile(out).find("Press Ctrl+C") != std::string::npos; }))
+        << qntest::ReadFile(out);
+    EXPECT_NE(qntest::ReadFile(out).find("at 50 %"), std::string::npos) << qntest::ReadFile(out);
+    p.Signal(SIGINT);
+    ASSERT_EQ(p.Wait(), std::optional<int>(0)) << qntest::ReadFile(out);
+    EXPECT_NE(qntest::ReadFile(out).find("Route stopped."), std::string::npos);
 }
 
 }  // namespace
