@@ -1,6 +1,7 @@
 // Brevanta: routes live sound between audio devices.
 
 #include "app/AboutForm.h"
+#include "app/AudioProperties.h"
 #include "app/BRVMain.h"
 #include "app/BrevanAppMgr.h"
 #include "app/QtAppHost.h"
@@ -87,8 +88,12 @@ int main(int argc, char** argv) {
     auto mgr = TAppMgr::Create<TBrevanAppMgr>(args, &host);
     if (mgr->FClosing) return 0;  // an uninstall stage ran
 
+    // The sound server's devices; the driver outlives every window that routes sound.
+    TPulseWaveDriver driver;
     // The router window first: it is the main window.
-    TFormBrvV1 formBrvV1;
+    TFormBrvV1 formBrvV1(&driver);
+    TFormAudioProperties formAudioProperties(&formBrvV1);
+    formBrvV1.SetAudioProperties(&formAudioProperties);
     TAboutForm aboutForm("Brevanta", BrevantaVersion);
     formBrvV1.SetAboutForm(&aboutForm);
     formBrvV1.show();
