@@ -6,6 +6,7 @@
 #include "app/BrevanAppMgr.h"
 #include "app/QtAppHost.h"
 #include "audio/RouteCommand.h"
+#include "search/FindFiles.h"
 #include "audio/WaveIO.h"
 #include "platform/PulseWaveDriver.h"
 #include "ui/QNHints.h"
@@ -73,6 +74,12 @@ int main(int argc, char** argv) {
     }
 
     InitAppUnit(args);
+    // The program-wide search engine: the uninstall and the file tools delete, copy and
+    // find files through it. It goes (with its temporary folder) when main returns.
+    ProgramFindFiles();
+    struct TFreeEngine {
+        ~TFreeEngine() { FreeProgramFindFiles(); }
+    } freeEngine;
     QApplication app(argc, argv);
     QApplication::setApplicationName("Brevanta");
     QApplication::setDesktopFileName("brevanta");
