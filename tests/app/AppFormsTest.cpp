@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/QtTestSupport.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -33,29 +35,7 @@
 
 namespace {
 
-// The process's application object and private folders for settings and scratch data.
-class TQtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        Dir = std::make_unique<qntest::TTempDir>("appforms");
-        for (const char* v : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"})
-            ::setenv(v, (*Dir / v).c_str(), 1);
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_app_forms";
-        static char* argv[] = {name, nullptr};
-        App = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    void TearDown() override {
-        App.reset();
-        Dir.reset();
-    }
-    std::unique_ptr<qntest::TTempDir> Dir;
-    std::unique_ptr<QApplication> App;
-};
-
-[[maybe_unused]] auto* const QtEnv = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+[[maybe_unused]] auto* const QtEnv = qntest::AddQtEnvironment("test_app_forms");
 
 class TTestAppMgr : public TAppMgr {
 protected:
@@ -80,11 +60,7 @@ public:
     void SetStatusText(const std::string& text) override { Status = text; }
 };
 
-void SaveScreenshot(QWidget* w, const std::string& name) {
-    QDir().mkpath(QN_BINARY_DIR "/screenshots");
-    QString path = QString(QN_BINARY_DIR "/screenshots/") + QString::fromStdString(name) + ".png";
-    EXPECT_TRUE(w->grab().save(path)) << path.toStdString();
-}
+using qntest::SaveScreenshot;
 
 class AppForms : public ::testing::Test {
 protected:

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/QtTestSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -28,34 +30,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TQtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        Dir = std::make_unique<qntest::TTempDir>("routerforms");
-        for (const char* v : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"})
-            ::setenv(v, (*Dir / v).c_str(), 1);
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_app_router";
-        static char* argv[] = {name, nullptr};
-        App = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    void TearDown() override {
-        App.reset();
-        Dir.reset();
-    }
-    std::unique_ptr<qntest::TTempDir> Dir;
-    std::unique_ptr<QApplication> App;
-};
+[[maybe_unused]] auto* const QtEnv = qntest::AddQtEnvironment("test_app_router");
 
-[[maybe_unused]] auto* const QtEnv = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
-
-void SaveScreenshot(QWidget* w, const std::string& name) {
-    QDir().mkpath(QN_BINARY_DIR "/screenshots");
-    const QString path = QString(QN_BINARY_DIR "/screenshots/") + QString::fromStdString(name) + ".png";
-    EXPECT_TRUE(w->grab().save(path)) << path.toStdString();
-}
+using qntest::SaveScreenshot;
 
 // Stereo16bit8000Hz samples of one value: a steady level of Value / 32767.
 std::vector<uint8_t> Steady(int16_t value, size_t frames = 75) {

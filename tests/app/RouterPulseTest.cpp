@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/QtTestSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -31,28 +33,7 @@ namespace {
 
 using D = TPulseTestDevices;
 
-class TQtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        Dir = std::make_unique<qntest::TTempDir>("routerpulse");
-        for (const char* v : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME"})
-            ::setenv(v, (*Dir / v).c_str(), 1);
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_app_router_pulse";
-        static char* argv[] = {name, nullptr};
-        App = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    void TearDown() override {
-        App.reset();
-        Dir.reset();
-    }
-    std::unique_ptr<qntest::TTempDir> Dir;
-    std::unique_ptr<QApplication> App;
-};
-
-[[maybe_unused]] auto* const QtEnv = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+[[maybe_unused]] auto* const QtEnv = qntest::AddQtEnvironment("test_app_router_pulse");
 
 // The largest sample magnitude in a piece of what a sink plays, recorded from its
 // monitor as 8 kHz mono; -1 when parec gave nothing.
