@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <functional>
 
-class QWidget;
+#include <QWidget>
 
 class TQtAppHost : public IAppHost {
 public:

@@ -4,20 +4,17 @@
 #include "app/AudioProperties.h"
 #include "app/BRVMain.h"
 #include "app/BrevanAppMgr.h"
-#include "app/QtAppHost.h"
+#include "app/QtProgram.h"
 #include "audio/RouteCommand.h"
-#include "search/FindFiles.h"
 #include "audio/WaveIO.h"
 #include "platform/PulseWaveDriver.h"
-#include "ui/QNHints.h"
-
-#include <QApplication>
+#include "search/FindFiles.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -80,19 +77,8 @@ int main(int argc, char** argv) {
     struct TFreeEngine {
         ~TFreeEngine() { FreeProgramFindFiles(); }
     } freeEngine;
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Brevanta");
-    QApplication::setDesktopFileName("brevanta");
-    // The program ends through Exit, not when its last window closes (the main window
-    // hides to the tray).
-    QApplication::setQuitOnLastWindowClosed(false);
-    // From here on SIGTERM, SIGINT and SIGHUP end the program cleanly: a signal that comes
-    // while the windows are being made takes effect as soon as the message loop runs.
-    InstallQuitSignalHandlers();
-    TQtAppHost host;
-    TQNHintHook hints;
-    hints.OnShowHints = [&host] { return host.ShowHints(); };
-    auto mgr = TAppMgr::Create<TBrevanAppMgr>(args, &host);
+    TQtProgram program(argc, argv, "Brevanta", "brevanta");
+    auto mgr = TAppMgr::Create<TBrevanAppMgr>(args, &program.Host());
     if (mgr->FClosing) return 0;  // an uninstall stage ran
 
     // The sound server's devices; the driver outlives every window that routes sound.
@@ -104,6 +90,6 @@ int main(int argc, char** argv) {
     TAboutForm aboutForm("Brevanta", BrevantaVersion);
     formBrvV1.SetAboutForm(&aboutForm);
     formBrvV1.show();
-    QApplication::exec();
+    program.Exec();
     return 0;
 }

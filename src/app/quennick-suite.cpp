@@ -3,10 +3,7 @@
 #include "app/AboutForm.h"
 #include "app/AppMgr.h"
 #include "app/FMWFrame.h"
-#include "app/QtAppHost.h"
-#include "ui/QNHints.h"
-
-#include <QApplication>
+#include "app/QtProgram.h"
 
 #include <cstdio>
 #include <string>
@@ -47,23 +44,14 @@ int main(int argc, char** argv) {
     }
 
     InitAppUnit(args);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Quennick Suite");
-    QApplication::setDesktopFileName("quennick-suite");
-    QApplication::setQuitOnLastWindowClosed(false);
-    // From here on SIGTERM, SIGINT and SIGHUP end the program cleanly: a signal that comes
-    // while the windows are being made takes effect as soon as the message loop runs.
-    InstallQuitSignalHandlers();
-    TQtAppHost host;
-    TQNHintHook hints;
-    hints.OnShowHints = [&host] { return host.ShowHints(); };
-    auto mgr = TAppMgr::Create<TQNSuiteAppMgr>(args, &host);
+    TQtProgram program(argc, argv, "Quennick Suite", "quennick-suite");
+    auto mgr = TAppMgr::Create<TQNSuiteAppMgr>(args, &program.Host());
     if (mgr->FClosing) return 0;
 
     TFormFrame formFrame;
     TAboutForm aboutForm("Quennick Suite", BrevantaVersion);
     formFrame.SetAboutForm(&aboutForm);
     formFrame.show();
-    QApplication::exec();
+    program.Exec();
     return 0;
 }
