@@ -1,0 +1,683 @@
+#include "sync/FileSyncMgr.h"
+
+#include "search/FindFiles.h"
+
+#include "common/SysUtils.h"
+#include "locations/BackupFileParts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+#include <unordered_map>
+
+using O = TFileSyncOption;
+
+// --- Statistics ----------------------------------------------------------------------------
+
+void AddStats(const TSyncStats& f, TSyncStats& t) {
+    t.SearchedFiles += f.SearchedFiles;
+    t.SearchedFolders += f.SearchedFolders;
+    t.SearchedFileSize += f.SearchedFileSize;
+    t.SearchedFindTime += f.SearchedFindTime;
+    t.SearchedDestFiles += f.SearchedDestFiles;
+    t.SearchedDestFolders += f.SearchedDestFolders;
+    t.SearchedDestFileSize += f.SearchedDestFileSize;
+    t.SearchedDestFindTime += f.SearchedDestFindTime;
+    t.FilesSynced += f.FilesSynced;
+    t.FilesSizeSynced += f.FilesSizeSynced;
+    t.FilesDeleted += f.FilesDeleted;
+    t.FoldersDeleted += f.FoldersDeleted;
+    t.FilesMoved += f.FilesMoved;
+    t.FoldersMoved += f.FoldersMoved;
+    t.FilesDifferenced += f.FilesDifferenced;
+    t.FilesZipped += f.FilesZipped;
+    t.SyncCompareTime += f.SyncCompareTime;
+    t.CopyTime += f.CopyTime;
+    t.WarningCount += f.WarningCount;
+    t.BackupCount += f.BackupCount;
+    t.ContentCompared += f.ContentCompared;
+    t.SizeDiffered += f.SizeDiffered;
+    t.FoldersCreated += f.FoldersCreated;
+    t.BackupSizeTotal += f.BackupSizeTotal;
+    t.ErrorCount += f.ErrorCount;
+    t.TotalSyncTime += f.TotalSyncTime;
+}
+
+std::vector<std::string> SyncSummaryLines(const TSyncStats& s) {
+    auto n = [](int64_t v) { return std::to_string(v); };
+    return {
+        s.ProfileOrSync,
+        n(s.SearchedFiles) + " source file(s) searched.  ",
+        n(s.SearchedFolders) + " source folder(s) searched.  ",
+        FormatSize(s.SearchedFileSize) + " source filesize searched.  ",
+        n(s.SearchedDestFiles) + " destination file(s) searched.  ",
+        n(s.SearchedDestFolders) + " destination folder(s) searched.",
+        FormatSize(s.SearchedDestFileSize) + " destination filesize searched.",
+        n(s.FilesSynced) + " file(s) synced.",
+        FormatSize(s.FilesSizeSynced) + " filesize synced.",
+        n(s.FilesDeleted) + " file(s) deleted.",
+        n(s.FoldersDeleted) + " folders(s) deleted.",
+        n(s.FilesMoved) + " file(s) moved.",
+        n(s.FoldersMoved) + " folders(s) moved.",
+        n(s.FilesDifferenced) + " file(s) differenced.",
+        n(s.FilesZipped) + " file(s) zipped.",
+        n(s.WarningCount) + " warning(s) encountered.",
+        n(s.BackupCount) + " file(s) backed up.",
+        n(s.FoldersCreated) + " folders created.",
+        FormatSize(s.BackupSizeTotal) + " filesize backed up.",
+        n(s.ErrorCount) + " error(s) encountered.",
+    };
+}
+
+TDateTime NextAbsoluteTime(double interval, TDateTime lastTime) {
+    if (!(interval > 0)) return 0;
+    double days = std::floor(interval);
+    double timePart = interval - days;
+    int seconds = static_cast<int>(std::lround(timePart * 86400));
+    int h = seconds / 3600, m = (seconds / 60) % 60;
+    double lastDay = std::floor(lastTime);
+    int lastSeconds = static_cast<int>(std::lround((lastTime - lastDay) * 86400));
+    int H = lastSeconds / 3600, M = (lastSeconds / 60) % 60;
+    if (days > 0) return lastDay + interval;
+    if (h > 0) return lastDay + H / 24.0 + interval;
+    if (m > 0) return lastDay + H / 24.0 + M / 1440.0 + interval;
+    return 0;
+}
+
+// --- The engine ----------------------------------------------------------------------------
+
+struct TFileSyncMgr::TEntry {
+    int SourceIndex = -1;
+    std::string Source;
+    TFileInfoRec SourceInfo;
+    std::string Dest;
+    TFileInfoRec DestInfo;
+    bool DestExists = false;  // the destination is really there
+    uint32_t HistoryTime = EarliestDosTime;
+};
+
+namespace {
+
+constexpr double MillisecondsPerDay = 86400000.0;
+
+TFileInfoRec InfoAt(const TQNStringList& infos, int i) {
+    if (i < 0 || i >= infos.Count()) return {};
+    return TFileInfoRec::FromHex(infos[i]).value_or(TFileInfoRec{});
+}
+
+int64_t StatValue(const TQNStringList& stats, const char* name) {
+    return TryStrToInt64(stats.Values(name)).value_or(0);
+}
+
+bool HasWildcardOrTag(std::string_view s) {
+    return s.find_first_of("*?<") != std::string_view::npos;
+}
+
+// The folder a local destination names, with a trailing "/".
+std::string DestRootFolder(const std::string& dest) {
+    if (HasWildcardOrTag(dest)) return LocalRootFolder(dest);
+    if (!dest.empty() && dest.back() != '/') return dest + "/";
+    return dest;
+}
+
+bool SameContents(const std::string& a, const std::string& b) {
+    std::FILE* fa = std::fopen(a.c_str(), "rb");
+    if (!fa) return false;
+    std::FILE* fb = std::fopen(b.c_str(), "rb");
+    if (!fb) {
+        std::fclose(fa);
+        return false;
+    }
+    bool same = true;
+    std::vector<char> ba(1 << 16), bb(1 << 16);
+    for (;;) {
+        size_t na = std::fread(ba.data(), 1, ba.size(), fa);
+        size_t nb = std::fread(bb.data(), 1, bb.size(), fb);
+        if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) {
+            same = false;
+            break;
+        }
+        if (na == 0) {
+            same = !std::ferror(fa) && !std::ferror(fb);
+            break;
+        }
+    }
+    std::fclose(fa);
+    std::fclose(fb);
+    return same;
+}
+
+class TSystemClock : public ISyncClock {
+public:
+    TDateTime Now() override { return ::Now(); }
+};
+
+}  // namespace
+
+TFileSyncMgr::TFileSyncMgr(TFindFiles& engine, ISyncPrompter& prompter, ISyncClock* clock,
+                           ISyncTimer* timer)
+    : FEngine(engine), FPrompter(prompter), FClock(clock), FTimer(timer) {
+    NotBefore = Now() + 5.0 / 1440;
+}
+
+TFileSyncMgr::~TFileSyncMgr() = default;
+
+TDateTime TFileSyncMgr::Now() {
+    if (FClock) return FClock->Now();
+    return ::Now();
+}
+
+void TFileSyncMgr::Log(TLogItem level, const std::string& text) {
+    if (OnLog) OnLog(level, text);
+}
+
+void TFileSyncMgr::Warn(const std::string& text) {
+    Log(liWarning, text);
+    FStats.WarningCount++;
+}
+
+void TFileSyncMgr::Error(const std::string& text) {
+    Log(liError, text);
+    FStats.ErrorCount++;
+}
+
+bool TFileSyncMgr::Sync(TSyncStats& stats, TFileSyncOptions mask) {
+    if (FRunning) return false;
+    if (OnBeforeSync && !OnBeforeSync()) return false;
+
+    // Whatever happens below, the engine ends idle with its timer as it was.
+    struct TRunGuard {
+        TFileSyncMgr& M;
+        bool TimerWasEnabled;
+        ~TRunGuard() {
+            M.FRunning = false;
+            M.FProfile = nullptr;
+            M.FWorkStore.Clear();
+            if (M.FTimer) M.FTimer->SetEnabled(TimerWasEnabled);
+        }
+    } guard{*this, FTimer && FTimer->Enabled()};
+    FRunning = true;
+    if (FTimer) FTimer->SetEnabled(false);
+
+    FManual = mask.Contains(O::ManRefresh);
+    FNotedUnsupported = false;
+    SyncContinue = true;
+    if (FManual) NotBefore = 0;
+    FWorkStore.Clear();
+    const TDateTime runStart = Now();
+
+    for (int i = 0; i < Profiles.Count() && SyncContinue; ++i) {
+        TSyncProfile& profile = Profiles.Profile(i);
+        FOptions = profile.Options;
+        if (FOptions.Contains(O::FilterPreviousProfile) || ProfileDest(Profiles.Line(i)).empty())
+            continue;
+        if (FOptions.Contains(O::AutoRefresh)) FOptions.Include(O::AutoDetect);
+        if (FOptions.ContainsAll(mask)) {
+            FProfile = &profile;
+            FStats = TSyncStats();
+            try {
+                ProcessProfile(i, stats, runStart);
+            } catch (const std::exception& e) {
+                // The profile keeps its history; the others still run.
+                Error("Error encountered in profile " + std::to_string(i + 1) + ": " + e.what());
+                AddStats(FStats, stats);
+                SyncContinue = true;
+            }
+            FProfile = nullptr;
+        }
+        profile.Options = FOptions;
+    }
+
+    if (OnProfilesChanged) OnProfilesChanged();
+    if (stats.SearchedFiles > 0) {
+        stats.ProfileOrSync = FManual ? "Manual Sync Summary" : "Auto Sync Summary";
+        if (OnStats && (stats.FilesSynced > 0 || FManual)) OnStats(stats);
+    }
+    if (OnAfterSync) OnAfterSync();
+    return true;
+}
+
+void TFileSyncMgr::ProcessProfile(int i, TSyncStats& stats, TDateTime runStart) {
+    TSyncProfile& p = *FProfile;
+    const TDateTime now = Now();
+    const TDateTime nextAbsolute = NextAbsoluteTime(p.DetectInterval, p.LastDetectTime);
+    const bool absolute = FOptions.Contains(O::AbsoluteTime);
+    const bool autoDetect = FOptions.Contains(O::AutoDetect);
+    const bool due = (FManual && p.Selected) ||
+                     (autoDetect && (now > p.ChangeDetectedTime + p.SyncDelay ||
+                                     (absolute && now > nextAbsolute) ||
+                                     (!absolute && now > p.LastDetectTime + p.DetectInterval)));
+    if (!due || now < NotBefore) return;
+
+    const std::string& line = Profiles.Line(i);
+    TProfileDrives drives = CheckProfileDrives(line, p);
+    if (!drives.Available()) {
+        Log(liInformation, "Profile " + std::to_string(i + 1) +
+                               " contains a drive that is currently not available.");
+        p.LastDetectTime = runStart;
+        return;
+    }
+
+    FSyncNow = FOptions.Contains(O::AutoRefresh) && !FManual &&
+               (now > p.ChangeDetectedTime + p.SyncDelay ||
+                (!absolute && now > p.LastDetectTime + p.DetectInterval + p.SyncDelay) ||
+                (absolute && now > nextAbsolute + p.SyncDelay));
+    FDetectOnly = !FManual && autoDetect && p.ChangeCount == 0 && !FSyncNow;
+    p.DetectOnly = FDetectOnly;
+    if (!((FManual && p.Selected) || FDetectOnly || FSyncNow)) return;
+
+    p.ChangeCount = 0;
+    FPrompter.ShowStatus(
+        (FManual ? "Analyzing source and destination files for profile "
+                 : "Auto-detecting source and destination files for profile ") +
+        line + "...");
+    FStats.ProfileOrSync = line;
+    const TDateTime started = Now();
+    FullScan(i, stats, runStart);
+    FStats.TotalSyncTime = Now() - started;
+    AddStats(FStats, stats);
+    if (OnStats && (FStats.FilesSynced + FStats.FilesDeleted > 0 || FManual)) OnStats(FStats);
+}
+
+std::string TFileSyncMgr::DestName(const std::string& sourceEntry) const {
+    std::string rel = sourceEntry.compare(0, FSourceRoot.size(), FSourceRoot) == 0
+                          ? sourceEntry.substr(FSourceRoot.size())
+                          : sourceEntry.substr(sourceEntry.rfind('/') + 1);
+    if (FOptions.Contains(O::SingleDestFolder)) {
+        std::string name = rel;
+        bool folder = !name.empty() && name.back() == '/';
+        if (folder) name.pop_back();
+        name = name.substr(name.rfind('/') + 1);
+        rel = folder ? name + "/" : name;
+    }
+    return FDestRoot + rel;
+}
+
+void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
+    TSyncProfile& p = *FProfile;
+    const std::string& line = Profiles.Line(i);
+    const std::string source = ProfileSource(line);
+    const std::string dest = ProfileDest(line);
+    if (!IsLocalLocation(source) || !IsLocalLocation(dest))
+        throw std::runtime_error("only local folders can be synced yet: " + line);
+    FSourceRoot = LocalRootFolder(source);
+    FDestRoot = DestRootFolder(dest);
+    if (FSourceRoot.empty() || FDestRoot.empty())
+        throw std::runtime_error("the profile names no folder: " + line);
+
+    uint8_t flags = 0;
+    if (FOptions.Contains(O::CascadeDir)) flags |= fsRecurse;
+    flags |= FOptions.Contains(O::EmptyFolders) ? fsFolders : fsFoldersWithFiles;
+    if (FOptions.Contains(O::RegExpFilterInclude)) flags |= fsNameMustMatch;
+    if (FOptions.Contains(O::TextInFileInclude)) flags |= fsTextMustMatch;
+
+    // Source.
+    const std::string srcName = "Profile-" + std::to_string(i) + "-Files";
+    TDateTime t0 = Now();
+    FEngine.FindFiles(source, "", false, nullptr, srcName, p.TextInFileRegExpr, p.FilterRegExpr,
+                      &FWorkStore, flags);
+    FStats.SearchedFindTime = Now() - t0;
+    const TQNStringList& srcStats = FWorkStore.GetSection(srcName + "\"Stats");
+    FStats.SearchedFiles = static_cast<int32_t>(StatValue(srcStats, "FileCount"));
+    FStats.SearchedFolders = static_cast<int32_t>(StatValue(srcStats, "FolderCount"));
+    FStats.SearchedFileSize = StatValue(srcStats, "FileSizeTotal");
+    std::error_code ec;
+    const bool rootThere = std::filesystem::is_directory(FSourceRoot, ec);
+    const bool complete = rootThere && !SearchIncomplete(srcStats);
+    if (!rootThere)
+        Warn("Warning: Source folder " + FSourceRoot +
+             " is missing.  No deletions are repeated and the history is kept.");
+    else if (!complete)
+        Warn("Warning: The search of " + source +
+             " was incomplete.  No deletions are repeated and the history is kept.");
+    if (!rootThere) return;
+
+    // Destination: the whole destination search, by name.
+    const std::string dstName = "FilesDest-" + line;
+    const std::string mask = source.substr(FSourceRoot.size());
+    t0 = Now();
+    FEngine.FindFiles(FDestRoot + (mask.empty() ? "*" : mask), "", false, nullptr, dstName, "",
+                      p.FilterRegExpr, &FWorkStore,
+                      static_cast<uint8_t>(flags & ~(fsTextMustMatch)));
+    FStats.SearchedDestFindTime = Now() - t0;
+    const TQNStringList& dstStats = FWorkStore.GetSection(dstName + "\"Stats");
+    FStats.SearchedDestFiles = static_cast<int32_t>(StatValue(dstStats, "FileCount"));
+    FStats.SearchedDestFolders = static_cast<int32_t>(StatValue(dstStats, "FolderCount"));
+    FStats.SearchedDestFileSize = StatValue(dstStats, "FileSizeTotal");
+    const TQNStringList& dstList = FWorkStore.GetSection(dstName);
+    const TQNStringList& dstInfos = FWorkStore.GetSection(dstName + "\"FileInfo");
+    std::unordered_map<std::string, int> destIndex;
+    for (int k = 0; k < dstList.Count(); ++k) destIndex.emplace(dstList[k], k);
+
+    // History, by folded name.
+    std::unordered_map<std::string, int> historyIndex;
+    for (int k = p.HistoryFiles.Count() - 1; k >= 0; --k)
+        historyIndex[LowerCase(p.HistoryFiles[k])] = k;
+    FHistorySeen.assign(p.HistoryFiles.Count(), false);
+
+    // Source entries in name order.
+    const TQNStringList& srcList = FWorkStore.GetSection(srcName);
+    const TQNStringList& srcInfos = FWorkStore.GetSection(srcName + "\"FileInfo");
+    std::vector<int> order(srcList.Count());
+    for (int k = 0; k < srcList.Count(); ++k) order[k] = k;
+    std::sort(order.begin(), order.end(),
+              [&](int a, int b) { return CompareText(srcList[a], srcList[b]) < 0; });
+    FProcessed.assign(srcList.Count(), false);
+
+    FPrompter.ShowStatus("Syncing destination files for profile " + line + "....");
+    const TDateTime compareStart = Now();
+    bool cancelled = false;
+    for (int k : order) {
+        if (SyncProcessMessages) FEngine.ProcessMessages();
+        if (!SyncContinue) {
+            cancelled = true;
+            break;
+        }
+        // The source root itself is no entry of the profile: it maps onto the
+        // destination root, which a deletion must never reach.
+        if (srcList[k].size() <= FSourceRoot.size()) continue;
+        TEntry e;
+        e.SourceIndex = k;
+        e.Source = srcList[k];
+        e.SourceInfo = InfoAt(srcInfos, k);
+        e.Dest = DestName(e.Source);
+        auto h = historyIndex.find(LowerCase(e.Source));
+        if (h != historyIndex.end()) {
+            FHistorySeen[h->second] = true;
+            e.HistoryTime = InfoAt(p.HistoryFileInfo, h->second).Time;
+        } else if (e.Source != e.Dest || FOptions.Contains(O::PhantomDestination)) {
+            e.HistoryTime = e.SourceInfo.Time;
+        }
+        FProcessed[k] = true;
+
+        if (FOptions.Contains(O::PhantomDestination)) {
+            e.DestInfo = e.SourceInfo;
+            e.DestExists = FEngine.EntryExists(e.Dest);
+        } else if (auto d = destIndex.find(e.Dest); d != destIndex.end()) {
+            e.DestInfo = InfoAt(dstInfos, d->second);
+            e.DestExists = true;
+        } else {
+            // Filtered out of the destination search, or not there: ask for it by name.
+            TFileInfoRec info;
+            if (FEngine.FindOne(e.Dest, nullptr, info)) {
+                e.DestInfo = info;
+                e.DestExists = true;
+            }
+        }
+
+        if (e.SourceInfo.IsFolder()) {
+            if (!e.DestExists && !FDetectOnly) {
+                std::error_code fec;
+                std::filesystem::path folder(e.Dest);
+                int created = 0;
+                for (auto f = folder.parent_path(); !f.empty() && !std::filesystem::exists(f, fec);
+                     f = f.parent_path())
+                    ++created;
+                if (std::filesystem::create_directories(folder, fec)) FStats.FoldersCreated += created;
+            }
+            continue;
+        }
+        const bool present = e.DestExists || FOptions.Contains(O::PhantomDestination);
+        const bool compareDates = present && FOptions.Contains(O::SyncIfDateChanged);
+        TFileInfoRec destInfo = e.DestInfo;
+        if (!compareDates) destInfo = TFileInfoRec{EarliestDosTime, 0, -1000, 0, 0};
+        TDecision d = DecideFile(e.Source, e.Dest, e.HistoryTime, compareDates, destInfo,
+                                 e.SourceInfo);
+        if (!SyncFile(e, d)) FProcessed[k] = false;
+    }
+    FStats.SyncCompareTime = Now() - compareStart - FStats.CopyTime;
+    if (cancelled) {
+        NotBefore = Now() + 5.0 / 1440;
+        return;
+    }
+
+    NotBefore = 0;
+    std::vector<TEntry> postponed;
+    if (FOptions.Contains(O::SyncDeletedObjects)) {
+        if (complete)
+            SyncDeleted(i, postponed);
+        else
+            Log(liWarning, "Warning: Deletions of profile " + line + " not repeated.");
+    }
+    if (p.ChangeCount > 0) {
+        p.ChangeDetectedTime = Now();
+    } else {
+        p.LastDetectTime = runStart;
+        p.ChangeDetectedTime = p.LastDetectTime + NoChangeDetected;
+    }
+    if (OnProfilesChanged) OnProfilesChanged();
+
+    // The new history: the processed source entries, plus deletions still to come.
+    if (p.ChangeCount > 0 || !complete || !SyncContinue) return;
+    TQNStringList files, infos;
+    for (int k : order)
+        if (FProcessed[k]) {
+            files.Add(srcList[k]);
+            infos.Add(srcInfos.Count() > k ? srcInfos[k] : TFileInfoRec().ToHex());
+        }
+    for (const TEntry& e : postponed) {
+        files.Add(e.Source);
+        infos.Add(e.SourceInfo.ToHex());
+    }
+    p.HistoryFiles.Assign(files);
+    p.HistoryFileInfo.Assign(infos);
+    p.HistoryStats.Assign(srcStats);
+}
+
+TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const std::string& source, const std::string& dest,
+                                                 uint32_t historyTime, bool destExists,
+                                                 const TFileInfoRec& destInfo,
+                                                 const TFileInfoRec& sourceInfo) {
+    TDecision d;
+    const uint32_t st = sourceInfo.Time, dt = destInfo.Time;
+    bool keepNewer = false;
+    if (!destExists) {
+        d.Copy = true;
+    } else if (st < dt) {
+        d.Copy = st != historyTime;
+        if (FOptions.Contains(O::PromptIfNewer)) {
+            TMsgDlgBtn a = FPrompter.MessageDlg(
+                "Destination \r\n" + dest + "\r\nis newer than source \r\n" + source +
+                    ".\r\nBackup Destination File before syncing?",
+                TMsgDlgType::mtConfirmation,
+                {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel});
+            if (a == TMsgDlgBtn::mbYes) d.BackupDest = true;
+            else if (a == TMsgDlgBtn::mbNo) d.Copy = true;
+        } else if (FOptions.Contains(O::BackupIfNewer)) {
+            d.BackupDest = true;
+        } else if (FOptions.Contains(O::OverwriteIfNewer)) {
+            d.Copy = true;
+        } else if (!d.Copy) {
+            keepNewer = true;
+            Warn("Warning: Destination file " + dest +
+                 " is newer than source file.  Turn on \"Prompt if Newer\", \"Backup if "
+                 "Newer\", \"Overwrite if Newer\", or \"Backup Destination On Change\" options.");
+        }
+    } else {
+        if (!(FOptions.Contains(O::BackupIfChanged) && st > historyTime) && historyTime != dt) {
+            if (FOptions.Contains(O::PromptIfNewer)) {
+                TMsgDlgBtn a = FPrompter.MessageDlg(
+                    "Both the source\r\n" + source + "\r\nand destination \r\n" + dest +
+                        "\r\nfiles have changed.  \r\nWould you like to backup the destination "
+                        "file?",
+                    TMsgDlgType::mtConfirmation, {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo});
+                if (a == TMsgDlgBtn::mbYes) d.BackupDest = true;
+            } else if (FOptions.Contains(O::BackupIfNewer)) {
+                d.BackupDest = true;
+            }
+        }
+        d.Copy = st != dt || (st != historyTime && source == dest);
+        if (FOptions.Contains(O::PhantomDestination)) d.Copy = d.Copy || st != historyTime;
+    }
+
+    // Sizes and contents narrow a decision to copy; they never overrule a kept destination.
+    if (!keepNewer && (d.Copy || d.BackupDest) &&
+        (FOptions.Contains(O::CompareContent) || FOptions.Contains(O::CompareFileSize))) {
+        FOptions.Include(O::CompareFileSize);
+        bool differs;
+        if (!destExists || sourceInfo.Size != destInfo.Size) {
+            differs = true;
+            FStats.SizeDiffered++;
+        } else if (FOptions.Contains(O::CompareContent)) {
+            FPrompter.ShowStatus("Comparing contents " + source + " with " + dest);
+            differs = !SameContents(source, dest);
+            FStats.ContentCompared++;
+        } else {
+            differs = false;
+        }
+        if (!differs) d.Copy = d.BackupDest = false;
+    }
+    d.BackupOnChange = FOptions.Contains(O::BackupIfChanged) && d.Copy;
+    return d;
+}
+
+bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
+    if (!d.Copy && !d.BackupDest && !d.BackupOnChange) return true;
+    if (FDetectOnly) {
+        FProfile->ChangeCount++;
+        return true;
+    }
+    if (VerboseLog) {
+        Log(liInformation, "Sorc:" + FormatInfo(e.SourceInfo) + e.Source);
+        Log(liInformation, "Dest:" + FormatInfo(e.DestInfo) + e.Dest);
+    }
+    const bool exists = e.DestExists;
+    bool hasBackup = false;
+    if (d.BackupOnChange && exists) {
+        TBackupFileParts parts(&FEngine);
+        parts.SetLocation(e.Dest);
+        TBackupFileParts next(&FEngine);
+        next.SetLocation(parts.GetBackupName(true));
+        hasBackup = next.Counter > 1;
+    }
+    if (d.BackupDest && exists) {
+        // The destination holds changes of its own: without its backup it is not replaced.
+        if (BackupFile(e.Dest, e.DestInfo, BackupComment).empty()) return false;
+    } else if (d.BackupOnChange && exists && !hasBackup && e.DestInfo.Time != e.SourceInfo.Time) {
+        if (BackupFile(e.Dest, e.DestInfo, "").empty()) return false;
+    }
+    if (e.Source != e.Dest) {
+        TCopyResult result;
+        const TDateTime t0 = Now();
+        bool copied = false;
+        try {
+            FEngine.CopyLocation(e.Source, e.Dest, result, 1, e.SourceInfo);
+            copied = result.Files > 0;
+        } catch (const std::exception&) {
+            copied = false;
+        }
+        FStats.CopyTime += Now() - t0;
+        FStats.FoldersCreated += result.CreatedFolders;
+        if (!copied) {
+            Error("Error encountered.  Destination file: " + e.Dest +
+                  " could not be created.  It's possibly being used by windows.");
+            return false;
+        }
+        FStats.FilesSynced += result.Files;
+        FStats.FilesSizeSynced += e.SourceInfo.Size;
+        if (FOptions.Contains(O::MoveFile) && SyncContinue) {
+            TFileInfoRec copiedInfo;
+            if (FEngine.FindOne(e.Dest, nullptr, copiedInfo) && copiedInfo.Size == e.SourceInfo.Size) {
+                if (FEngine.DeleteFile(e.Source, false)) FStats.FilesDeleted++;
+            } else {
+                Error("Error encountered.  Source file " + e.Source +
+                      " kept: its copy is not complete.");
+            }
+        }
+    }
+    if (d.BackupOnChange && (exists || !BackupComment.empty()))
+        BackupFile(e.Dest, e.SourceInfo, BackupComment);
+    return true;
+}
+
+std::string TFileSyncMgr::BackupFile(const std::string& file, const TFileInfoRec& info,
+                                     const std::string& comment, int minCounter) {
+    std::string name;
+    try {
+        TBackupFileParts parts(&FEngine);
+        parts.SetLocation(file, info.ToHex());
+        if (parts.Counter != 0) return {};
+        TBackupFileParts next(&FEngine);
+        next.SetLocation(parts.GetBackupName(true));
+        if (next.Counter < 1 || next.Counter < minCounter) return {};
+        // Always a whole copy: a file of its own named "x.diff" keeps its whole name.
+        name = parts.VersionLocation(next.Counter, false);
+        if (!FNotedUnsupported &&
+            (!comment.empty() || FOptions.Contains(O::ZipBackups) ||
+             FOptions.Contains(O::BackupFileDifferences))) {
+            FNotedUnsupported = true;
+            Log(liInformation,
+                "Backups are kept as whole copies: comments, backup archives and difference "
+                "files are not available yet.");
+        }
+        TCopyResult result;
+        const TDateTime t0 = Now();
+        FEngine.CopyLocation(file, name, result, 2, info);
+        FStats.CopyTime += Now() - t0;
+        if (result.Files == 0) throw std::runtime_error("copy failed");
+        FStats.BackupCount++;
+        FStats.BackupSizeTotal += info.Size;
+        return name;
+    } catch (const std::exception&) {
+        Error("Error backing up file " + file + " to " + name);
+        return {};
+    }
+}
+
+void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
+    TSyncProfile& p = *FProfile;
+    FPrompter.ShowStatus("Syncing any deleted files....");
+    TQNStringList names;
+    std::vector<TEntry> entries;
+    for (int k = p.HistoryFiles.Count() - 1; k >= 0; --k) {
+        if (SyncProcessMessages) FEngine.ProcessMessages();
+        if (FHistorySeen[k] || !SyncContinue || FOptions.Contains(O::MoveFile)) continue;
+        const std::string& h = p.HistoryFiles[k];
+        if (h.size() <= FSourceRoot.size() || h.compare(0, FSourceRoot.size(), FSourceRoot) != 0)
+            continue;
+        FHistorySeen[k] = true;
+        std::string d = DestName(h);
+        if (SameText(d, h) || d.size() <= FDestRoot.size()) continue;
+        names.Add(d);
+        TEntry e;
+        e.Source = h;
+        e.SourceInfo = InfoAt(p.HistoryFileInfo, k);
+        entries.push_back(e);
+    }
+    if (FDetectOnly) {
+        p.ChangeCount += names.Count();
+        return;
+    }
+    if (names.Empty()) return;
+    const int historyCount = p.HistoryFiles.Count();
+    if (names.Count() >= 26 && names.Count() > 0.25 * historyCount) {
+        if (FSyncNow || !FManual) {
+            // Nobody is asked in an automatic run: the deletions wait for a manual one.
+            Warn("Warning: " + std::to_string(names.Count()) + " deletions of profile " +
+                 Profiles.Line(i) + " postponed: more files than usual are missing in the source.");
+            postponed = std::move(entries);
+            return;
+        }
+        const int count = names.Count();
+        const std::string text =
+            "It appears a large number of files are preparing for deletion=" +
+            std::to_string(count) + "\r\n" + "Last search turned up " +
+            std::to_string(historyCount) + " files/folders.\r\n" + "This search turned up " +
+            std::to_string(FStats.SearchedFiles + FStats.SearchedFolders) +
+            " files/folders.\r\n" +
+            "There may be a mistake in the source part of the profile in the new search.\r\n" +
+            "You want to delete the " + std::to_string(count) + " files?";
+        if (FPrompter.MessageDlg(text, TMsgDlgType::mtWarning,
+                                 {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}) != TMsgDlgBtn::mbOK)
+            return;
+    }
+    TCopyResult result;
+    FEngine.DeleteList(names, !FOptions.Contains(O::EmptyFolders), result, true, true);
+    FStats.FilesDeleted += result.Files;
+    FStats.FoldersDeleted += result.CreatedFolders;
+    FPrompter.ShowStatus("Ready.");
+}

@@ -1,0 +1,184 @@
+// The sync engine: runs the profiles of one sync document, searching each profile's source
+// and destination, comparing every source entry with its destination counterpart and the
+// profile's history, and copying, backing up, asking or leaving it by the profile's
+// options; afterwards it repeats deletions and records the new history and statistics.
+//
+// Safety rules of this engine (it works on users' only copies):
+// - A profile whose source root is missing, or whose source search could not look at
+//   everything, repeats no deletions and keeps its old history; a warning is logged.
+// - Automatic runs never delete more than the safety threshold allows: above it the
+//   deletions are postponed (their history entries kept) and a warning is logged.
+// - Whatever a profile throws, the run goes on with the next profile, and at the end the
+//   timer returns to the state it had before the run, so later runs are never refused.
+// - Copies go through the owner's temporary-name-then-rename copy; a failed copy never
+//   enters the history; a failed backup of a destination stops its overwrite; a move
+//   deletes the source only after a complete copy of the same size.
+// - A destination not in the destination search is looked up by its name before it is
+//   taken for absent; presence is a flag of its own, never a special date.
+// - Size and content comparisons only narrow a decision to copy; they never turn "keep
+//   the newer destination" into an overwrite.
+#pragma once
+
+#include "sync/SyncProfile.h"
+#include "sync/SyncPrompter.h"
+
+#include "common/DateUtils.h"
+#include "common/QNMemIniFile.h"
+#include "locations/URLParts.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TFindFiles;
+
+// Statistics of one profile pass or of a whole run.
+struct TSyncStats {
+    std::string ProfileOrSync;
+    int32_t SearchedFiles = 0;
+    int32_t SearchedFolders = 0;
+    int64_t SearchedFileSize = 0;
+    double SearchedFindTime = 0;
+    int32_t SearchedDestFiles = 0;
+    int32_t SearchedDestFolders = 0;
+    int64_t SearchedDestFileSize = 0;
+    double SearchedDestFindTime = 0;
+    int32_t FilesSynced = 0;
+    int64_t FilesSizeSynced = 0;
+    int32_t FilesDeleted = 0;
+    int32_t FoldersDeleted = 0;
+    int32_t FilesMoved = 0;
+    int32_t FoldersMoved = 0;
+    int32_t FilesDifferenced = 0;
+    int32_t FilesZipped = 0;
+    double SyncCompareTime = 0;
+    double CopyTime = 0;
+    int32_t WarningCount = 0;
+    int32_t BackupCount = 0;
+    int32_t ContentCompared = 0;
+    int32_t SizeDiffered = 0;
+    int32_t FoldersCreated = 0;
+    int64_t BackupSizeTotal = 0;
+    int32_t ErrorCount = 0;
+    double TotalSyncTime = 0;
+};
+
+// Adds every numeric field of From into To; the text is not touched.
+void AddStats(const TSyncStats& from, TSyncStats& to);
+// The summary: the title line (ProfileOrSync) and one line per counter.
+std::vector<std::string> SyncSummaryLines(const TSyncStats& stats);
+
+// Levels of log lines.
+enum TLogItem {
+    liNothing = 0,
+    liFileCopied = 1,
+    liFileBackedUp = 2,
+    liFileDeleted = 3,
+    liInformation = 4,
+    liWarning = 5,
+    liError = 6,
+};
+
+// The clock the engine reads (tests drive it).
+class ISyncClock {
+public:
+    virtual ~ISyncClock() = default;
+    virtual TDateTime Now() = 0;
+};
+
+// The engine's timer: the window's timer ticks call the automatic pass.
+class ISyncTimer {
+public:
+    virtual ~ISyncTimer() = default;
+    virtual bool Enabled() const = 0;
+    virtual void SetEnabled(bool enabled) = 0;
+};
+
+// The MS-DOS time of 1980-01-01 00:00, the earliest there is.
+inline constexpr uint32_t EarliestDosTime = 0x00210000;
+
+// The next time an AbsoluteTime profile is due (0: always due).
+TDateTime NextAbsoluteTime(double interval, TDateTime lastTime);
+
+class TFileSyncMgr {
+public:
+    // Engine does the searches and file operations; Prompter answers the questions.
+    // Clock and Timer may be null (the system clock, no timer).
+    TFileSyncMgr(TFindFiles& engine, ISyncPrompter& prompter, ISyncClock* clock = nullptr,
+                 ISyncTimer* timer = nullptr);
+    ~TFileSyncMgr();
+    TFileSyncMgr(const TFileSyncMgr&) = delete;
+    TFileSyncMgr& operator=(const TFileSyncMgr&) = delete;
+
+    // The profiles the engine works on (the engine copies of the window's profiles).
+    TSyncProfileList Profiles;
+
+    // One run over the profiles whose working options contain every option of Mask
+    // ([ManRefresh]: manual; [AutoDetect]: automatic pass); adds the run's totals into
+    // Stats. Returns false when the run was refused (one is already under way, or
+    // OnBeforeSync said no).
+    bool Sync(TSyncStats& stats, TFileSyncOptions mask);
+    bool Running() const { return FRunning; }
+
+    // Automatic passes process no profile before this time.
+    TDateTime NotBefore = 0;
+    // Comment put on the backups of the run.
+    std::string BackupComment;
+    bool VerboseLog = false;
+
+    std::function<bool()> OnBeforeSync;
+    std::function<void()> OnAfterSync;
+    std::function<void()> OnProfilesChanged;
+    std::function<void(const TSyncStats&)> OnStats;
+    std::function<void(TLogItem level, const std::string& text)> OnLog;
+
+    // --- The per-file steps (public so that the run's parts can be driven alone) --------
+    struct TDecision {
+        bool Copy = false;
+        bool BackupDest = false;
+        bool BackupOnChange = false;
+    };
+    // What to do with one file. DestExists is the presence of the destination as the
+    // comparison sees it (false when dates are not compared).
+    TDecision DecideFile(const std::string& source, const std::string& dest, uint32_t historyTime,
+                         bool destExists, const TFileInfoRec& destInfo,
+                         const TFileInfoRec& sourceInfo);
+    // Backs File up as a whole copy under its next backup name; returns the name, or empty
+    // when no backup was made (not a plain file, counter below MinCounter, or a failure,
+    // which is logged and counted).
+    std::string BackupFile(const std::string& file, const TFileInfoRec& info,
+                           const std::string& comment, int minCounter = 1);
+
+    const TSyncStats& ProfileStats() const { return FStats; }
+
+private:
+    struct TEntry;
+    void ProcessProfile(int index, TSyncStats& stats, TDateTime runStart);
+    void FullScan(int index, TSyncStats& stats, TDateTime runStart);
+    bool SyncFile(const TEntry& e, const TDecision& d);
+    void SyncDeleted(int index, std::vector<TEntry>& postponed);
+    std::string DestName(const std::string& sourceEntry) const;
+    void Log(TLogItem level, const std::string& text);
+    void Warn(const std::string& text);
+    void Error(const std::string& text);
+    TDateTime Now();
+
+    TFindFiles& FEngine;
+    ISyncPrompter& FPrompter;
+    ISyncClock* FClock;
+    ISyncTimer* FTimer;
+    TFMWMemIniFile FWorkStore;
+    bool FRunning = false;
+    bool FManual = false;
+    bool FSyncNow = false;
+    bool FDetectOnly = false;
+    TFileSyncOptions FOptions;  // working options of the current profile
+    TSyncProfile* FProfile = nullptr;
+    std::string FSourceRoot, FDestRoot;
+    TSyncStats FStats;
+    bool FNotedUnsupported = false;
+    // History of the current profile: seen marks; source entries: processed marks.
+    std::vector<bool> FHistorySeen;
+    std::vector<bool> FProcessed;
+};

@@ -1,0 +1,282 @@
+// The sync engine on real folders: copies, backups, kept destinations, deletions and the
+// data-safety rules.
+#include "sync/FileSyncMgr.h"
+
+#include "search/FindFiles.h"
+
+#include "SyncTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+namespace fs = std::filesystem;
+using O = TFileSyncOption;
+using synctest::TScriptedPrompter;
+
+namespace {
+
+class TTestClock : public ISyncClock {
+public:
+    TDateTime Time = 46000.5;
+    TDateTime Now() override { return Time; }
+};
+
+class TTestTimer : public ISyncTimer {
+public:
+    bool On = true;
+    bool Enabled() const override { return On; }
+    void SetEnabled(bool enabled) override { On = enabled; }
+};
+
+// Writes a file with a modification time Offset hours after a fixed moment.
+void Put(const std::string& path, const std::string& text, int hours) {
+    fs::create_directories(fs::path(path).parent_path());
+    qntest::WriteFile(path, text);
+    utimbuf t{};
+    t.actime = t.modtime = 1700000000 + hours * 3600;
+    ASSERT_EQ(::utime(path.c_str(), &t), 0);
+}
+
+class TFileSyncMgrTest : public ::testing::Test {
+protected:
+    qntest::TTempDir Dir{"syncmgr"};
+    std::string Src = Dir / "src/";
+    std::string Dst = Dir / "dst/";
+    TFindFiles Engine;
+    TScriptedPrompter Prompter;
+    TTestClock Clock;
+    TTestTimer Timer;
+    TFileSyncMgr Mgr{Engine, Prompter, &Clock, &Timer};
+    std::vector<std::pair<TLogItem, std::string>> LogLines;
+
+    void SetUp() override {
+        fs::create_directories(Src);
+        Mgr.OnLog = [this](TLogItem l, const std::string& t) { LogLines.emplace_back(l, t); };
+    }
+    void TearDown() override { SyncContinue = true; }
+
+    TSyncProfile& AddProfile(TFileSyncOptions extra, const std::string& src = {},
+                             const std::string& dst = {}) {
+        auto p = NewProfile(false);
+        p->Options = TFileSyncOptions{O::ManRefresh, O::SyncIfDateChanged, O::CascadeDir} | extra;
+        p->Selected = true;
+        int i = Mgr.Profiles.Add(ProfileLine((src.empty() ? Src : src) + "*", dst.empty() ? Dst : dst),
+                                 std::move(p));
+        return Mgr.Profiles.Profile(i);
+    }
+    TSyncStats Run(TFileSyncOptions mask = {O::ManRefresh}) {
+        TSyncStats stats;
+        EXPECT_TRUE(Mgr.Sync(stats, mask));
+        return stats;
+    }
+    bool Logged(TLogItem level, const std::string& part) const {
+        for (const auto& [l, t] : LogLines)
+            if (l == level && t.find(part) != std::string::npos) return true;
+        return false;
+    }
+    std::vector<std::string> Backups(const std::string& folder) const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(folder))
+            if (e.path().filename().string().find(" Backup (") != std::string::npos)
+                out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+TEST_F(TFileSyncMgrTest, CopiesNewSkipsUnchangedBacksUpChangedDestination) {
+    TSyncProfile& p = AddProfile({O::BackupIfNewer});
+    Put(Src + "a.txt", "one", 0);
+    Put(Src + "sub/b.txt", "two", 0);
+
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesSynced, 2);
+    EXPECT_EQ(s.ProfileOrSync, "Manual Sync Summary");
+    EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "one");
+    EXPECT_EQ(qntest::ReadFile(Dst + "sub/b.txt"), "two");
+    EXPECT_EQ(p.HistoryFiles.IndexOf(Src + "a.txt") >= 0, true);
+    EXPECT_EQ(Timer.On, true);
+
+    // Unchanged: nothing to do.
+    s = Run();
+    EXPECT_EQ(s.FilesSynced, 0);
+    EXPECT_EQ(s.BackupCount, 0);
+
+    // Both sides changed since the last sync: the destination's version is kept as a
+    // backup, then replaced.
+    Put(Dst + "a.txt", "dest edit", 1);
+    Put(Src + "a.txt", "source edit", 2);
+    s = Run();
+    EXPECT_EQ(s.BackupCount, 1);
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "source edit");
+    std::vector<std::string> backups = Backups(Dst);
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(qntest::ReadFile(Dst + backups[0]), "dest edit");
+}
+
+TEST_F(TFileSyncMgrTest, NewerDestinationIsKeptWithAWarningEvenWhenSizesDiffer) {
+    AddProfile({O::CompareFileSize});
+    Put(Src + "a.txt", "one", 0);
+    Run();
+    Put(Dst + "a.txt", "the user's newer text", 5);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesSynced, 0);
+    EXPECT_EQ(s.WarningCount, 1);
+    EXPECT_TRUE(Logged(liWarning, "Warning: Destination file " + Dst + "a.txt is newer"));
+    EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "the user's newer text");
+}
+
+TEST_F(TFileSyncMgrTest, PromptIfNewerAnswers) {
+    struct TCase {
+        TMsgDlgBtn Answer;
+        int Copied, Backups;
+    };
+    for (TCase c : {TCase{TMsgDlgBtn::mbYes, 1, 1}, TCase{TMsgDlgBtn::mbNo, 1, 0},
+                    TCase{TMsgDlgBtn::mbCancel, 0, 0}}) {
+        SCOPED_TRACE(static_cast<int>(c.Answer));
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        AddProfile({O::PromptIfNewer});
+        Put(Src + "a.txt", "one", 0);
+        Run();
+        Put(Dst + "a.txt", "newer", 5);
+        Prompter.Answers.push_back(c.Answer);
+        TSyncStats s = Run();
+        EXPECT_EQ(s.FilesSynced, c.Copied);
+        EXPECT_EQ(s.BackupCount, c.Backups);
+        EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), c.Copied ? "one" : "newer");
+        EXPECT_TRUE(Prompter.Answers.empty());
+    }
+}
+
+TEST_F(TFileSyncMgrTest, MissingSourceRootDeletesNothingAndKeepsTheHistory) {
+    TSyncProfile& p = AddProfile({O::SyncDeletedObjects});
+    Put(Src + "a.txt", "one", 0);
+    Put(Src + "b.txt", "two", 0);
+    Run();
+    ASSERT_EQ(p.HistoryFiles.Count(), 2);
+
+    fs::remove_all(Src);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesDeleted, 0);
+    EXPECT_TRUE(fs::exists(Dst + "a.txt"));
+    EXPECT_TRUE(fs::exists(Dst + "b.txt"));
+    EXPECT_EQ(p.HistoryFiles.Count(), 2);
+    EXPECT_TRUE(Logged(liInformation, "contains a drive that is currently not available."));
+}
+
+TEST_F(TFileSyncMgrTest, IncompleteSourceSearchDeletesNothingAndKeepsTheHistory) {
+    TSyncProfile& p = AddProfile({O::SyncDeletedObjects, O::TextInFileInclude});
+    p.TextInFileRegExpr = "x";
+    Put(Src + "a.txt", "x1", 0);
+    Put(Src + "b.txt", "x2", 0);
+    Run();
+    ASSERT_EQ(p.HistoryFiles.Count(), 2);
+
+    // b.txt is gone, and a link that cannot be read makes the search incomplete.
+    fs::remove(Src + "b.txt");
+    ASSERT_EQ(::symlink((Src + "missing").c_str(), (Src + "dangling").c_str()), 0);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesDeleted, 0);
+    EXPECT_TRUE(fs::exists(Dst + "b.txt"));
+    EXPECT_EQ(p.HistoryFiles.Count(), 2);
+    EXPECT_TRUE(Logged(liWarning, "was incomplete"));
+
+    // Complete again: the deletion is repeated.
+    fs::remove(Src + "dangling");
+    s = Run();
+    EXPECT_EQ(s.FilesDeleted, 1);
+    EXPECT_FALSE(fs::exists(Dst + "b.txt"));
+    EXPECT_EQ(p.HistoryFiles.Count(), 1);
+}
+
+TEST_F(TFileSyncMgrTest, LargeDeletionsAskInManualRunsAndWaitInAutomaticOnes) {
+    TSyncProfile& p = AddProfile({O::SyncDeletedObjects, O::AutoRefresh});
+    for (int i = 0; i < 40; ++i) Put(Src + "f" + std::to_string(i) + ".txt", "x", 0);
+    Run();
+    ASSERT_EQ(p.HistoryFiles.Count(), 40);
+    for (int i = 0; i < 30; ++i) fs::remove(Src + "f" + std::to_string(i) + ".txt");
+
+    // Manual, declined: nothing deleted.
+    Prompter.Answers.push_back(TMsgDlgBtn::mbCancel);
+    TSyncStats s = Run();
+    ASSERT_EQ(Prompter.Questions.size(), 1u);
+    EXPECT_NE(Prompter.Questions[0].find("preparing for deletion=30"), std::string::npos);
+    EXPECT_EQ(s.FilesDeleted, 0);
+    EXPECT_TRUE(fs::exists(Dst + "f0.txt"));
+
+    // Automatic, due: postponed with a warning, the pending deletions stay in the history.
+    for (int i = 0; i < 30; ++i) Put(Src + "f" + std::to_string(i) + ".txt", "x", 0);
+    Run();
+    for (int i = 0; i < 30; ++i) fs::remove(Src + "f" + std::to_string(i) + ".txt");
+    Mgr.NotBefore = 0;
+    p.LastDetectTime = 0;
+    p.ChangeDetectedTime = 0;
+    p.ChangeCount = 1;
+    s = Run({O::AutoDetect});
+    EXPECT_EQ(Prompter.Questions.size(), 1u);
+    EXPECT_EQ(s.FilesDeleted, 0);
+    EXPECT_TRUE(fs::exists(Dst + "f0.txt"));
+    EXPECT_TRUE(Logged(liWarning, "postponed"));
+    EXPECT_EQ(p.HistoryFiles.Count(), 40);
+
+    // Manual, confirmed: deleted.
+    Prompter.Answers.push_back(TMsgDlgBtn::mbOK);
+    s = Run();
+    EXPECT_EQ(s.FilesDeleted, 30);
+    EXPECT_FALSE(fs::exists(Dst + "f0.txt"));
+    EXPECT_TRUE(fs::exists(Dst + "f39.txt"));
+}
+
+TEST_F(TFileSyncMgrTest, AProfileThatFailsNeverStopsLaterRuns) {
+    // The first profile cannot be worked on; the second still runs.
+    AddProfile({}, "ftp://127.0.0.1:1/none/");
+    AddProfile({});
+    Put(Src + "a.txt", "one", 0);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_EQ(s.ErrorCount, 1);
+    EXPECT_TRUE(Timer.On);
+
+    // An event that throws at the end of a run: the engine is idle afterwards, its timer
+    // as before, and the next run works.
+    int calls = 0;
+    Mgr.OnProfilesChanged = [&] {
+        if (++calls == 2) throw std::runtime_error("window gone");
+    };
+    Put(Src + "b.txt", "two", 0);
+    TSyncStats failed;
+    EXPECT_THROW(Mgr.Sync(failed, {O::ManRefresh}), std::runtime_error);
+    EXPECT_FALSE(Mgr.Running());
+    EXPECT_TRUE(Timer.On);
+    Put(Src + "c.txt", "three", 0);
+    s = Run();
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_TRUE(fs::exists(Dst + "c.txt"));
+}
+
+TEST(TFileSyncStats, AddStatsAndSummary) {
+    TSyncStats a, b;
+    a.FilesSynced = 2;
+    a.FilesSizeSynced = int64_t(1) << 40;
+    a.CopyTime = 0.5;
+    b.ProfileOrSync = "Manual Sync Summary";
+    b.FilesSynced = 1;
+    AddStats(a, b);
+    AddStats(a, b);
+    EXPECT_EQ(b.FilesSynced, 5);
+    EXPECT_EQ(b.FilesSizeSynced, int64_t(1) << 41);
+    EXPECT_DOUBLE_EQ(b.CopyTime, 1.0);
+    EXPECT_EQ(b.ProfileOrSync, "Manual Sync Summary");
+    std::vector<std::string> lines = SyncSummaryLines(b);
+    EXPECT_EQ(lines[0], "Manual Sync Summary");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "5 file(s) synced."), lines.end());
+}
+
+}  // namespace
