@@ -261,6 +261,110 @@ TEST_F(TFileSyncMgrTest, AProfileThatFailsNeverStopsLaterRuns) {
     EXPECT_TRUE(fs::exists(Dst + "c.txt"));
 }
 
+TEST_F(TFileSyncMgrTest, SizesAndContentsNarrowTheCopies) {
+    // Three files copied once; then the sources are only touched.
+    AddProfile({O::CompareContent});
+    for (const char* n : {"a", "b", "c"}) Put(Src + n + ".txt", std::string("text ") + n, 0);
+    Run();
+    for (const char* n : {"a", "b", "c"}) Put(Src + n + ".txt", std::string("text ") + n, 1);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.ContentCompared, 3);
+    EXPECT_EQ(s.FilesSynced, 0);
+    EXPECT_TRUE(Mgr.Profiles.Profile(0).Has(O::CompareFileSize));
+
+    // A longer file differs by size; the others are compared by contents.
+    Put(Src + "a.txt", "text a, longer", 2);
+    for (const char* n : {"b", "c"}) Put(Src + n + ".txt", std::string("text ") + n, 2);
+    s = Run();
+    EXPECT_EQ(s.SizeDiffered, 1);
+    EXPECT_EQ(s.ContentCompared, 2);
+    EXPECT_EQ(s.FilesSynced, 1);
+
+    // A same-size edit is found by the contents.
+    Put(Src + "a.txt", "TEXT A, LONGER", 3);
+    for (const char* n : {"b", "c"}) Put(Src + n + ".txt", std::string("text ") + n, 3);
+    s = Run();
+    EXPECT_EQ(s.ContentCompared, 3);
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "TEXT A, LONGER");
+}
+
+TEST_F(TFileSyncMgrTest, OptionTable) {
+    struct TCase {
+        const char* Name;
+        TFileSyncOptions Options;
+        bool CompareDates;
+        int FirstCopies, SecondCopies;
+    };
+    const TCase cases[] = {
+        {"dates compared", {}, true, 2, 0},
+        {"dates not compared: always copied", {}, false, 2, 2},
+        {"phantom destination: history only", {O::PhantomDestination}, true, 0, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        TSyncProfile& p = AddProfile(c.Options);
+        p.Options.Set(O::SyncIfDateChanged, c.CompareDates);
+        Put(Src + "a.txt", "one", 0);
+        Put(Src + "b.txt", "two", 0);
+        EXPECT_EQ(Run().FilesSynced, c.FirstCopies);
+        EXPECT_EQ(p.HistoryFiles.Count(), 2);
+        EXPECT_EQ(Run().FilesSynced, c.SecondCopies);
+    }
+}
+
+TEST_F(TFileSyncMgrTest, FilesDatedAtTheEarliestTimeAreNotTakenForAbsent) {
+    AddProfile({});
+    Put(Src + "old.txt", "old", -500000);  // 1943: before the earliest time there is
+    EXPECT_EQ(Run().FilesSynced, 1);
+    EXPECT_EQ(Run().FilesSynced, 0);
+}
+
+TEST_F(TFileSyncMgrTest, MoveDeletesTheSourceAfterACompleteCopy) {
+    AddProfile({O::MoveFile});
+    Put(Src + "a.txt", "moved text", 0);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_EQ(s.FilesDeleted, 1);
+    EXPECT_FALSE(fs::exists(Src + "a.txt"));
+    EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "moved text");
+}
+
+TEST_F(TFileSyncMgrTest, BackupOfADiffNamedFileKeepsItsWholeName) {
+    AddProfile({O::BackupIfNewer});
+    Put(Src + "patch.diff", "one", 0);
+    Run();
+    Put(Dst + "patch.diff", "dest", 1);
+    Put(Src + "patch.diff", "source", 2);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.BackupCount, 1);
+    std::vector<std::string> backups = Backups(Dst);
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(backups[0], "patch Backup (1).diff");
+    EXPECT_EQ(qntest::ReadFile(Dst + backups[0]), "dest");
+}
+
+TEST_F(TFileSyncMgrTest, DetectionPassOnlyCountsChanges) {
+    TSyncProfile& p = AddProfile({O::AutoDetect});
+    p.Selected = false;
+    Put(Src + "a.txt", "one", 0);
+    Mgr.NotBefore = 0;
+    Clock.Time += 1;  // past the detect interval
+    TSyncStats s = Run({O::AutoDetect});
+    EXPECT_EQ(s.FilesSynced, 0);
+    EXPECT_GT(p.ChangeCount, 0);
+    EXPECT_FALSE(fs::exists(Dst + "a.txt"));
+    EXPECT_EQ(p.HistoryFiles.Count(), 0);
+
+    // The manual sync copies it.
+    p.Selected = true;
+    s = Run();
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_EQ(p.ChangeCount, 0);
+}
+
 TEST(TFileSyncStats, AddStatsAndSummary) {
     TSyncStats a, b;
     a.FilesSynced = 2;
