@@ -79,6 +79,12 @@ protected:
             if (l == level && t.find(part) != std::string::npos) return true;
         return false;
     }
+    static std::vector<std::string> Names(const std::string& folder) {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
     std::vector<std::string> Backups(const std::string& folder) const {
         std::vector<std::string> out;
         for (const auto& e : fs::directory_iterator(folder))
@@ -363,6 +369,41 @@ TEST_F(TFileSyncMgrTest, DetectionPassOnlyCountsChanges) {
     s = Run();
     EXPECT_EQ(s.FilesSynced, 1);
     EXPECT_EQ(p.ChangeCount, 0);
+}
+
+TEST_F(TFileSyncMgrTest, FailedCopiesAndBackupsLoseNothingAndAreRetried) {
+    TSyncProfile& p = AddProfile({O::BackupIfNewer});
+    const std::string big(256 * 1024, 'b');
+    Put(Src + "big.txt", "small", 0);
+    Put(Src + "new.txt", big, 0);
+    {
+        // Writes beyond 64 KiB fail: the copy of new.txt breaks off.
+        synctest::TFileSizeLimit limit(64 * 1024);
+        TSyncStats s = Run();
+        EXPECT_EQ(s.FilesSynced, 1);
+        EXPECT_EQ(s.ErrorCount, 1);
+    }
+    EXPECT_EQ(Names(Dst), std::vector<std::string>{"big.txt"});  // nothing half-written
+    EXPECT_EQ(p.HistoryFiles.IndexOf(Src + "new.txt"), -1);
+    EXPECT_EQ(Run().FilesSynced, 1);  // retried
+    EXPECT_EQ(qntest::ReadFile(Dst + "new.txt"), big);
+
+    // Both sides of big.txt changed; its backup cannot be written, so it is not replaced.
+    Put(Dst + "big.txt", big, 1);
+    Put(Src + "big.txt", "source edit", 2);
+    {
+        synctest::TFileSizeLimit limit(64 * 1024);
+        TSyncStats s = Run();
+        EXPECT_EQ(s.BackupCount, 0);
+        EXPECT_EQ(s.FilesSynced, 0);
+        EXPECT_EQ(s.ErrorCount, 1);
+    }
+    EXPECT_EQ(qntest::ReadFile(Dst + "big.txt"), big);
+    EXPECT_EQ(Names(Dst), (std::vector<std::string>{"big.txt", "new.txt"}));
+    TSyncStats s = Run();  // retried, with its backup
+    EXPECT_EQ(s.BackupCount, 1);
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_EQ(qntest::ReadFile(Dst + "big.txt"), "source edit");
 }
 
 TEST(TFileSyncStats, AddStatsAndSummary) {
