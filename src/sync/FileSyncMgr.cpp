@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 
 using O = TFileSyncOption;
 
@@ -359,11 +360,27 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         historyIndex[LowerCase(p.HistoryFiles[k])] = k;
     FHistorySeen.assign(p.HistoryFiles.Count(), false);
 
-    // Source entries in name order.
+    // Source entries in name order, without those the filter profiles below this one find.
     const TQNStringList& srcList = FWorkStore.GetSection(srcName);
     const TQNStringList& srcInfos = FWorkStore.GetSection(srcName + "\"FileInfo");
-    std::vector<int> order(srcList.Count());
-    for (int k = 0; k < srcList.Count(); ++k) order[k] = k;
+    std::unordered_set<std::string> filtered;
+    for (int j = i + 1; j < Profiles.Count() &&
+                        Profiles.Profile(j).Has(O::FilterPreviousProfile);
+         ++j) {
+        FPrompter.ShowStatus("Filtering out files...." + Profiles.Line(j));
+        const std::string filterName = "ProfileFilter-" + std::to_string(j) + "-Files";
+        uint8_t filterFlags = 0;
+        if (Profiles.Profile(j).Has(O::CascadeDir)) filterFlags |= fsRecurse;
+        if (FOptions.Contains(O::EmptyFolders)) filterFlags |= fsFolders;
+        const TQNStringList& found = FEngine.FindFiles(ProfileSource(Profiles.Line(j)), "", false,
+                                                       nullptr, filterName, "", "", &FWorkStore,
+                                                       filterFlags);
+        for (int k = 0; k < found.Count(); ++k) filtered.insert(found[k]);
+    }
+    std::vector<int> order;
+    order.reserve(srcList.Count());
+    for (int k = 0; k < srcList.Count(); ++k)
+        if (!filtered.count(srcList[k])) order.push_back(k);
     std::sort(order.begin(), order.end(),
               [&](int a, int b) { return CompareText(srcList[a], srcList[b]) < 0; });
     FProcessed.assign(srcList.Count(), false);

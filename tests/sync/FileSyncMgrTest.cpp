@@ -406,6 +406,73 @@ TEST_F(TFileSyncMgrTest, FailedCopiesAndBackupsLoseNothingAndAreRetried) {
     EXPECT_EQ(qntest::ReadFile(Dst + "big.txt"), "source edit");
 }
 
+TEST_F(TFileSyncMgrTest, FilterProfileKeepsItsFilesOutOfTheProfileAbove) {
+    AddProfile({});
+    TSyncProfile& filter = AddProfile({O::FilterPreviousProfile}, Src + "skip/");
+    filter.Options.Include(O::CascadeDir);
+    Put(Src + "a.txt", "one", 0);
+    Put(Src + "skip/b.txt", "two", 0);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_TRUE(fs::exists(Dst + "a.txt"));
+    EXPECT_FALSE(fs::exists(Dst + "skip/b.txt"));
+    EXPECT_TRUE(fs::exists(Src + "skip/b.txt"));
+}
+
+// Cancels the run when the comparison starts.
+class TCancellingPrompter : public TScriptedPrompter {
+public:
+    bool Cancel = false;
+    void ShowStatus(const std::string& text) override {
+        TScriptedPrompter::ShowStatus(text);
+        if (Cancel && text.rfind("Syncing destination files", 0) == 0) SyncContinue = false;
+    }
+};
+
+TEST(TFileSyncMgrCancel, CancelledRunKeepsTheHistoryAndHoldsAutomaticPassesOff) {
+    qntest::TTempDir dir{"synccancel"};
+    const std::string src = dir / "src/", dst = dir / "dst/";
+    Put(src + "a.txt", "one", 0);
+    TFindFiles engine;
+    TCancellingPrompter prompter;
+    TTestClock clock;
+    TFileSyncMgr mgr{engine, prompter, &clock, nullptr};
+    auto profile = NewProfile(false);
+    profile->Options = {O::ManRefresh, O::SyncIfDateChanged, O::AutoDetect, O::AutoRefresh};
+    profile->Selected = true;
+    mgr.Profiles.Add(ProfileLine(src + "*", dst), std::move(profile));
+    TSyncProfile& p = mgr.Profiles.Profile(0);
+
+    prompter.Cancel = true;
+    TSyncStats s;
+    ASSERT_TRUE(mgr.Sync(s, {O::ManRefresh}));
+    prompter.Cancel = false;
+    EXPECT_EQ(s.FilesSynced, 0);
+    EXPECT_EQ(p.HistoryFiles.Count(), 0);
+    EXPECT_DOUBLE_EQ(mgr.NotBefore, clock.Time + 5.0 / 1440);
+
+    // Automatic passes wait five minutes; a manual run does not.
+    clock.Time += 4.0 / 1440;
+    s = {};
+    ASSERT_TRUE(mgr.Sync(s, {O::AutoDetect}));
+    EXPECT_EQ(s.SearchedFiles, 0);
+    s = {};
+    ASSERT_TRUE(mgr.Sync(s, {O::ManRefresh}));
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_EQ(p.HistoryFiles.Count(), 1);
+    SyncContinue = true;
+}
+
+TEST(TFileSyncTimes, NextAbsoluteTime) {
+    const TDateTime yesterday13 = 46000 + 13.0 / 24;
+    // Every day at 04:00: due today at 04:00.
+    EXPECT_NEAR(NextAbsoluteTime(1 + 4.0 / 24, yesterday13), 46001 + 4.0 / 24, 1e-9);
+    // Every 3 hours at 15:10 past: the last run's hour plus the interval.
+    EXPECT_NEAR(NextAbsoluteTime(3.0 / 24 + 15.0 / 1440 + 10.0 / 86400, yesterday13),
+                46000 + 16.0 / 24 + 15.0 / 1440 + 10.0 / 86400, 1e-9);
+    EXPECT_EQ(NextAbsoluteTime(0, yesterday13), 0);
+}
+
 TEST(TFileSyncStats, AddStatsAndSummary) {
     TSyncStats a, b;
     a.FilesSynced = 2;
