@@ -1,8 +1,13 @@
 #include "locations/ZipFileParts.h"
 
 #include "locations/DirectoryParts.h"
+#include "locations/LocationOwner.h"
 
 #include "common/SysUtils.h"
+
+#include <ctime>
+#include <functional>
+#include <sys/stat.h>
 
 TZipFileParts::TZipFileParts(TLocationOwner* owner) : TURLParts(owner) {}
 
@@ -71,4 +76,100 @@ void TZipFileParts::CopyFrom(const TURLParts& other) {
         MemberFolder = z->MemberFolder;
         FArchiveFound = z->FArchiveFound;
     }
+}
+
+// --- Operations ----------------------------------------------------------------------------
+
+TQNZipMaster& TZipFileParts::ZipMaster() {
+    if (!FZipMaster) FZipMaster = std::make_unique<TQNZipMaster>(Owner);
+    return *FZipMaster;
+}
+
+std::string TZipFileParts::GetLocalFileName() {
+    struct stat st {};
+    if (::stat(Path.c_str(), &st) != 0) return std::string();
+    const std::string key = Path + "\n" + IntToStr(int64_t(st.st_size)) + "\n" +
+                            IntToStr(int64_t(st.st_mtim.tv_sec)) + "." +
+                            IntToStr(int64_t(st.st_mtim.tv_nsec));
+    const std::string folder =
+        Owner->TempFolder() + "zip-" + IntToHex(std::hash<std::string>()(key), 16) + "/";
+    const std::string local = folder + MemberPath();
+    struct stat lst {};
+    if (::lstat(local.c_str(), &lst) == 0 && S_ISREG(lst.st_mode)) return local;
+    std::string out;
+    if (!ZipMaster().ExtractMember(Path, MemberPath(), out, false, folder)) return std::string();
+    return out;
+}
+
+bool TZipFileParts::FileExists() {
+    if (!ContainerExists()) return false;
+    return ZipMaster().MemberExists(Path, MemberPath());
+}
+
+bool TZipFileParts::ContainerExists() {
+    struct stat st {};
+    return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::unique_ptr<TStream> TZipFileParts::OpenReadStream() {
+    if (Name.empty()) return nullptr;
+    return ZipMaster().OpenMember(Path, MemberPath());
+}
+
+bool TZipFileParts::WriteFromStream(TStream& stream, const TFileInfoRec& info) {
+    return ZipMaster().AddFromStream(Path, MemberPath(), stream, info);
+}
+
+bool TZipFileParts::Delete(bool verbose) {
+    return ZipMaster().DeleteMember(Path, MemberPath(), verbose);
+}
+
+bool TZipFileParts::SetDate(uint32_t time) {
+    std::unique_ptr<TStream> in = OpenReadStream();
+    if (!in) return false;
+    TFileInfoRec info;
+    ZipMaster().MemberInfo(Path, MemberPath(), info);
+    info.Time = time == 0 ? DosDateTimeFromUnix(::time(nullptr)) : LocalToUtcDosTime(time);
+    Info.Time = info.Time;
+    return ZipMaster().AddFromStream(Path, MemberPath(), *in, info);
+}
+
+void TZipFileParts::CopyTo(TParts& dest, int mode, TCopyResult& result) {
+    result.Files = 0;
+    result.CreatedFolders = 0;
+    std::unique_ptr<TStream> in = OpenReadStream();
+    if (!in) return;
+    TFileInfoRec info = Info;
+    if (info.Time == 0 && info.Size == 0) ZipMaster().MemberInfo(Path, MemberPath(), info);
+    result.CreatedFolders = dest.ForceContainerToExist();
+    if (!dest.WriteFromStream(*in, info)) return;
+    result.Files = 1;
+    LogCopy(dest, mode);
+}
+
+void TZipFileParts::URLMoveTo(TParts& dest, int mode, TCopyResult& result) {
+    result.Clear();
+    CopyTo(dest, mode, result);
+    // The member goes only once the copy reads back the same.
+    if (result.Files > 0 && Owner->CompareContents(*this, dest))
+        ZipMaster().DeleteMember(Path, MemberPath(), false);
+    else
+        result.Files = 0;
+    Owner->ShowStatus(std::string(result.Files == 0 ? "Error, could not..." : "") + "Moved " +
+                          GetLocation() + " to " + dest.GetLocation(),
+                      mode, mode != 0);
+}
+
+int TZipFileParts::ListContents() {
+    BindListing();
+    TQNStringList& names = Names();
+    if (names.Empty()) {
+        TQNZipMaster& zip = ZipMaster();
+        zip.SetZipFileName(StripSeparators(Path));
+        names = zip.Names();
+        Infos() = zip.Infos();
+        Stats() = zip.Stats();
+        Comments() = zip.Comments();
+    }
+    return names.Count();
 }

@@ -1,8 +1,13 @@
 // Members of zip archives: zip://ARCHIVE/MEMBER, where the archive path runs up to the
 // first ".zip", ".exe" or ".jar" (ignoring case) that ends a path component. This unit
-// holds the parse; the archive operations are those of the zip component.
+// holds the parse; the archive operations are those of the zip component (QNZipMaster.h).
+// A listing of any zip location holds every member of its archive by its full member path
+// (folders end with "/"). The local copy of a member (GetLocalFileName) lives in a folder
+// of the owner's temporary folder that is keyed by the archive's path, size and date, so
+// the same member path in two archives never shares a copy.
 #pragma once
 
+#include "locations/QNZipMaster.h"
 #include "locations/URLParts.h"
 
 class TZipFileParts : public TURLParts {
@@ -23,6 +28,29 @@ public:
     bool IsValid() override;
     void CopyFrom(const TURLParts& other) override;
 
+    std::string GetLocalFileName() override;
+    bool FileExists() override;
+    bool ContainerExists() override;
+    int ForceContainerToExist() override { return 0; }
+    std::unique_ptr<TStream> OpenReadStream() override;
+    bool WriteFromStream(TStream& stream, const TFileInfoRec& info) override;
+    bool Delete(bool verbose) override;
+    bool SetAttrib(uint32_t) override { return true; }
+    bool SetDate(uint32_t time) override;
+    void CopyTo(TParts& dest, int mode, TCopyResult& result) override;
+    void URLMoveTo(TParts& dest, int mode, TCopyResult& result) override;
+    int RemoveEmptyFolders(TQNMemIniFile*, bool) override { return 0; }
+    std::string MapLocation(TURLParts& sourceRoot, TURLParts& destRoot, bool nameOnly,
+                            bool afterRoot) override {
+        return MapLocationCommon(sourceRoot, destRoot, nameOnly, afterRoot);
+    }
+    int ListContents() override;
+
+    // The member path inside the archive.
+    std::string MemberPath() const { return MemberFolder + Name; }
+    TQNZipMaster& ZipMaster();
+
 private:
     bool FArchiveFound = false;
+    std::unique_ptr<TQNZipMaster> FZipMaster;
 };

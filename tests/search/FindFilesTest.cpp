@@ -374,13 +374,28 @@ TEST_P(TSearch, KindsNotYetAvailableLeaveTheRestOfTheSearch) {
     Write(D + "arc.zip", "not really");
     EXPECT_EQ(Find("zip://" + D + "arc.zip/*||" + D + "a/*.txt||ftp://127.0.0.1/*", ""), V{"a/x.txt"});
     EXPECT_TRUE(Incomplete());
-    EXPECT_TRUE(Memo.Has("Cannot search zip://" + D + "arc.zip/: this kind of location is not yet available."));
+    // A damaged archive is reported and the rest of the search goes on.
+    EXPECT_TRUE(Memo.Has("Cannot open the archive " + D + "arc.zip: "));
     EXPECT_TRUE(Memo.Has("Cannot search ftp://127.0.0.1/: this kind of location is not yet available."));
     // Unknown schemes are not locations: skipped without a word.
     Memo.Clear();
     EXPECT_EQ(Find("news://x/*||" + D + "a/*", ""), V{"a/x.txt"});
     EXPECT_FALSE(Incomplete());
     EXPECT_TRUE(Memo.Seen.empty());
+}
+
+// Archives made by the zip tool are searched like folders, by name and by content.
+TEST_P(TSearch, SearchesInsideZipArchives) {
+    Write(D + "src/README", "alpha inside");
+    Write(D + "src/a.b/c", "beta");
+    Write(D + "src/d/e.txt", "alpha again");
+    ASSERT_EQ(std::system(("cd '" + D + "src' && zip -q -r ../arc.zip README a.b d").c_str()), 0);
+    const std::string z = "zip://" + D + "arc.zip/";
+    EXPECT_EQ(Find(z + "*", ""), (V{z + "README", z + "a.b/c", z + "d/e.txt"}));
+    EXPECT_EQ(Find(z + "*", "", fsTextMustMatch, "alpha"), (V{z + "README", z + "d/e.txt"}));
+    EXPECT_EQ(Find(z + "*", "", 0, "alpha"), (V{z + "a.b/c"}));
+    EXPECT_EQ(Find(z + "a.b/*", ""), (V{z + "a.b/c"}));
+    EXPECT_FALSE(Incomplete());
 }
 
 // --- Listings, look-ups and the temporary folder -------------------------------------------

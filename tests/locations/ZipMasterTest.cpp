@@ -1,0 +1,219 @@
+// The zip component on archives written by the standard zip tool, and archives it writes
+// checked by unzip and zip.
+#include "locations/QNZipMaster.h"
+#include "ZipTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using loctest::Content;
+using qntest::ReadFile;
+using qntest::WriteFile;
+using ziptest::PatchBytes;
+using ziptest::Sh;
+
+namespace {
+
+constexpr int64_t When = 1299215168;  // 2011-03-04 05:06:08 UTC (even seconds)
+
+class ZipMasterTest : public ::testing::Test {
+protected:
+    qntest::TTempDir Dir{"qnzip"};
+    TSimpleLocationOwner Owner{Dir.Path()};
+    TQNZipMaster Zip{&Owner};
+    std::string Src() { return Dir / "src"; }
+
+    void SetUp() override { ::mkdir(Src().c_str(), 0755); }
+    void Put(const std::string& rel, const std::string& data) {
+        std::string path = Src() + "/" + rel;
+        std::string folder = path.substr(0, path.rfind('/'));
+        std::filesystem::create_directories(folder);
+        WriteFile(path, data);
+        loctest::SetMTime(path, When);
+    }
+    int IndexOf(const std::string& name) {
+        TQNStringList& n = Zip.Names();
+        for (int i = 0; i < n.Count(); ++i)
+            if (n[i] == name) return i;
+        return -1;
+    }
+    TFileInfoRec InfoAt(int i) { return *TFileInfoRec::FromHex(Zip.Infos()[i]); }
+    std::string ReadAll(TStream& s) {
+        std::string out;
+        char buf[7000];
+        for (size_t n; (n = s.Read(buf, sizeof buf)) > 0;) out.append(buf, n);
+        return out;
+    }
+};
+
+TEST_F(ZipMasterTest, ListsMembersOfAZipMadeArchive) {
+    Put("README", "read me\n");
+    Put("a.b/c", "no dot in the name\n");
+    Put("data.tar.gz", Content(5000));
+    ASSERT_EQ(Sh(Src(), "zip -r -q ../a.zip README a.b data.tar.gz"), 0);
+    Zip.SetZipFileName(Dir / "a.zip");
+
+    struct Case { const char* name; int64_t size; uint32_t attr; };
+    for (const Case& c : {Case{"README", 8, faArchive}, Case{"a.b/", 0, faDirectory},
+                          Case{"a.b/c", 19, faArchive}, Case{"data.tar.gz", 5000, faArchive}}) {
+        SCOPED_TRACE(c.name);
+        int i = IndexOf(c.name);
+        ASSERT_GE(i, 0);
+        TFileInfoRec info = InfoAt(i);
+        EXPECT_EQ(info.Size, c.size);
+        EXPECT_EQ(info.Attributes & (faDirectory | faArchive), c.attr);
+        if (c.attr != faDirectory) {
+            EXPECT_EQ(info.Time, DosDateTimeFromUnix(When));
+        }
+    }
+    EXPECT_EQ(Zip.Stats().Values("FileCount"), "4");
+    EXPECT_EQ(Zip.Stats().Values("FileSizeTotal"), "5027");
+    EXPECT_TRUE(Zip.MemberExists(Dir / "a.zip", "readme"));  // ignoring case
+    EXPECT_FALSE(Zip.MemberExists(Dir / "a.zip", "missing"));
+
+    // A missing archive lists as empty with FileCount -1; a damaged one is an error.
+    Zip.SetZipFileName(Dir / "none.zip");
+    EXPECT_EQ(Zip.Names().Count(), 0);
+    EXPECT_EQ(Zip.Stats().Values("FileCount"), "-1");
+    WriteFile(Dir / "bad.zip", "this is not an archive");
+    EXPECT_THROW(Zip.SetZipFileName(Dir / "bad.zip"), EFileError);
+}
+
+TEST_F(ZipMasterTest, ReadsAMemberAsAStream) {
+    const std::string big = Content(3 << 20, 7) + std::string(2 << 20, 'z');
+    Put("big.bin", big);
+    ASSERT_EQ(Sh(Src(), "zip -q ../a.zip big.bin"), 0);
+    std::unique_ptr<TStream> s = Zip.OpenMember(Dir / "a.zip", "big.bin");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->Size(), int64_t(big.size()));
+    EXPECT_TRUE(ReadAll(*s) == big);
+    // Seeking back reopens the member; forward skips.
+    s->SetPosition(10);
+    char b[5];
+    ASSERT_EQ(s->ReadFull(b, 5), 5u);
+    EXPECT_EQ(std::string(b, 5), big.substr(10, 5));
+    s->SetPosition(3 << 20);
+    ASSERT_EQ(s->ReadFull(b, 5), 5u);
+    EXPECT_EQ(std::string(b, 5), "zzzzz");
+    EXPECT_THROW(s->Write("x", 1), EFileError);
+    EXPECT_EQ(Zip.OpenMember(Dir / "a.zip", "missing"), nullptr);
+}
+
+// Members that would land outside the target folder, and links, are listed but refused.
+TEST_F(ZipMasterTest, RefusesTraversalAbsoluteDriveAndLinkMembers) {
+    struct Crafted { const char* made; const char* crafted; };
+    const Crafted crafted[] = {{"XX_evil1.txt", "../evil1.txt"},
+                               {"Xabs2.txt", "/abs2.txt"},
+                               {"XXdrive3.txt", "c:drive3.txt"},
+                               {"aXXXXb4.txt", "a\\..\\b4.txt"}};
+    std::string list;
+    for (const Crafted& c : crafted) {
+        Put(c.made, "bad");
+        list += std::string(" ") + c.made;
+    }
+    Put("good.txt", "good");
+    ASSERT_EQ(::symlink("/etc/passwd", (Src() + "/link").c_str()), 0);
+    ASSERT_EQ(Sh(Src(), "zip -q --symlinks ../evil.zip good.txt link" + list), 0);
+    for (const Crafted& c : crafted) PatchBytes(Dir / "evil.zip", c.made, c.crafted);
+
+    const std::string out = Dir / "out";
+    std::vector<std::string> refused = {"link"};
+    for (const Crafted& c : crafted) refused.push_back(c.crafted);
+    Zip.SetZipFileName(Dir / "evil.zip");
+    for (const std::string& name : refused) {
+        SCOPED_TRACE(name);
+        EXPECT_GE(IndexOf(name), 0);  // listed
+        Owner.ClearMessages();
+        EXPECT_EQ(Zip.OpenMember(Dir / "evil.zip", name), nullptr);
+        EXPECT_TRUE(Owner.Logged("Refused to read zip://" + Dir / "evil.zip/" + name));
+        std::string path;
+        EXPECT_FALSE(Zip.ExtractMember(Dir / "evil.zip", name, path, false, out + "/"));
+        EXPECT_EQ(path, "");
+    }
+    EXPECT_FALSE(loctest::Exists(Dir / "evil1.txt"));
+    EXPECT_FALSE(loctest::Exists("/abs2.txt"));
+    EXPECT_FALSE(loctest::Exists(out + "/link"));
+    std::string path;
+    ASSERT_TRUE(Zip.ExtractMember(Dir / "evil.zip", "good.txt", path, false, out + "/"));
+    EXPECT_EQ(path, out + "/good.txt");
+    EXPECT_EQ(ReadFile(path), "good");
+    EXPECT_EQ(loctest::MTime(path), When);
+}
+
+TEST_F(ZipMasterTest, WrittenArchivesPassUnzipAndZipChecks) {
+    Put("README", "old");
+    ASSERT_EQ(Sh(Src(), "zip -q ../a.zip README"), 0);
+    const std::string a = Dir / "a.zip";
+    TFileInfoRec info;
+    info.Time = DosDateTimeFromUnix(When);
+    info.Attributes = faArchive | faReadOnly;
+    const std::string big = Content(1 << 20, 3);
+    TMemoryStream s1(big), s2("new readme"), s3("");
+    ASSERT_TRUE(Zip.AddFromStream(a, "sub/data.tar.gz", s1, info));
+    ASSERT_TRUE(Zip.AddFromStream(a, "README", s2, info));  // replaces
+    ASSERT_TRUE(Zip.AddFromStream(a, "empty", s3, info));
+    EXPECT_EQ(Sh(Dir.Path(), "unzip -tq a.zip"), 0);
+    EXPECT_EQ(Sh(Dir.Path(), "zip -T a.zip"), 0);
+    EXPECT_EQ(Sh(Dir.Path(), "unzip -p a.zip README > readme.out"), 0);
+    EXPECT_EQ(ReadFile(Dir / "readme.out"), "new readme");
+    EXPECT_EQ(Sh(Dir.Path(), "unzip -p a.zip sub/data.tar.gz > big.out"), 0);
+    EXPECT_TRUE(ReadFile(Dir / "big.out") == big);
+
+    Zip.SetZipFileName(a);
+    EXPECT_EQ(Zip.Names().Count(), 3);
+    for (const char* name : {"README", "sub/data.tar.gz", "empty"}) {
+        SCOPED_TRACE(name);
+        int i = IndexOf(name);
+        ASSERT_GE(i, 0);
+        EXPECT_EQ(InfoAt(i).Time, info.Time);
+        EXPECT_EQ(InfoAt(i).Attributes, info.Attributes);
+    }
+    // unzip restores the date as well.
+    ASSERT_EQ(Sh(Dir.Path(), "mkdir x && cd x && unzip -q ../a.zip"), 0);
+    EXPECT_EQ(loctest::MTime(Dir / "x/README"), When);
+
+    // A new archive is created; the last member deleted leaves a valid empty archive.
+    TMemoryStream s4("one");
+    ASSERT_TRUE(Zip.AddFromStream(Dir / "new.zip", "one.txt", s4, info));
+    EXPECT_EQ(Sh(Dir.Path(), "unzip -tq new.zip"), 0);
+    EXPECT_TRUE(Zip.DeleteMember(Dir / "new.zip", "one.txt", false));
+    EXPECT_TRUE(Owner.Logged("Deleted ZipEntry one.txt from " + Dir / "new.zip"));
+    ASSERT_TRUE(loctest::Exists(Dir / "new.zip"));
+    Zip.SetZipFileName(Dir / "new.zip");
+    EXPECT_EQ(Zip.Stats().Values("FileCount"), "0");
+    EXPECT_FALSE(Zip.DeleteMember(Dir / "new.zip", "one.txt", false));
+
+    TMemoryStream s5("x");
+    EXPECT_THROW(Zip.AddFromStream(a, "../up.txt", s5, info), EFileError);
+}
+
+TEST_F(ZipMasterTest, AddFileDeletesTheSourceOnlyAfterCommit) {
+    Put("sub/f.txt", "below");
+    const std::string other = Dir / "other.txt";
+    WriteFile(other, "elsewhere");
+    const std::string a = Src() + "/a.zip";
+    std::string loc;
+    ASSERT_TRUE(Zip.AddFile(a, Src() + "/sub/f.txt", loc, false));
+    EXPECT_EQ(loc, "zip://" + a + "/sub/f.txt");
+    EXPECT_TRUE(Owner.Logged("Zipped " + Src() + "/sub/f.txt to " + loc));
+    EXPECT_FALSE(loctest::Exists(Src() + "/sub/f.txt"));
+    ASSERT_TRUE(Zip.AddFile(a, other, loc, false));
+    EXPECT_EQ(loc, "zip://" + a + "/other.txt");
+    EXPECT_EQ(Sh(Src(), "unzip -tq a.zip"), 0);
+    Zip.SetZipFileName(a);
+    EXPECT_EQ(InfoAt(IndexOf("sub/f.txt")).Time, DosDateTimeFromUnix(When));
+
+    // A commit that fails (the archive's folder is read-only) keeps the source.
+    if (::geteuid() != 0) {
+        const std::string ro = Dir / "ro";
+        ::mkdir(ro.c_str(), 0755);
+        WriteFile(Dir / "keep.txt", "keep");
+        ::chmod(ro.c_str(), 0555);
+        EXPECT_THROW(Zip.AddFile(ro + "/r.zip", Dir / "keep.txt", loc, false), EFileError);
+        ::chmod(ro.c_str(), 0755);
+        EXPECT_EQ(ReadFile(Dir / "keep.txt"), "keep");
+    }
+}
+
+}  // namespace
