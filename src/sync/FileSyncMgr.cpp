@@ -205,6 +205,7 @@ bool TFileSyncMgr::Sync(TSyncStats& stats, TFileSyncOptions mask) {
     if (FTimer) FTimer->SetEnabled(false);
 
     FManual = mask.Contains(O::ManRefresh);
+    FRefresh = mask.Contains(O::BackupIfChanged);
     FNotedUnsupported = false;
     SyncContinue = true;
     if (FManual) NotBefore = 0;
@@ -309,6 +310,10 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     FDestRoot = DestRootFolder(dest);
     if (FSourceRoot.empty() || FDestRoot.empty())
         throw std::runtime_error("the profile names no folder: " + line);
+    // A profile that syncs a folder onto itself only keeps backups: nothing is deleted,
+    // moved, overwritten or compared.
+    if (FDestRoot == FSourceRoot) FOptions = FOptions & TFileSyncOptions::FromBits(0xFE3DC3F7);
+    if (FOptions.Contains(O::RootRelativeDir)) FOptions.Exclude(O::SingleDestFolder);
 
     uint8_t flags = 0;
     if (FOptions.Contains(O::CascadeDir)) flags |= fsRecurse;
@@ -316,10 +321,11 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     if (FOptions.Contains(O::RegExpFilterInclude)) flags |= fsNameMustMatch;
     if (FOptions.Contains(O::TextInFileInclude)) flags |= fsTextMustMatch;
 
-    // Source.
+    // Source (a backup refresh only looks at the destination).
     const std::string srcName = "Profile-" + std::to_string(i) + "-Files";
     TDateTime t0 = Now();
-    FEngine.FindFiles(source, "", false, nullptr, srcName, p.TextInFileRegExpr, p.FilterRegExpr,
+    if (!FRefresh)
+        FEngine.FindFiles(source, "", false, nullptr, srcName, p.TextInFileRegExpr, p.FilterRegExpr,
                       &FWorkStore, flags);
     FStats.SearchedFindTime = Now() - t0;
     const TQNStringList& srcStats = FWorkStore.GetSection(srcName + "\"Stats");
@@ -329,13 +335,14 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     std::error_code ec;
     const bool rootThere = std::filesystem::is_directory(FSourceRoot, ec);
     const bool complete = rootThere && !SearchIncomplete(srcStats);
-    if (!rootThere)
+    if (FRefresh) {
+    } else if (!rootThere)
         Warn("Warning: Source folder " + FSourceRoot +
              " is missing.  No deletions are repeated and the history is kept.");
     else if (!complete)
         Warn("Warning: The search of " + source +
              " was incomplete.  No deletions are repeated and the history is kept.");
-    if (!rootThere) return;
+    if (!rootThere && !FRefresh) return;
 
     // Destination: the whole destination search, by name.
     const std::string dstName = "FilesDest-" + line;
@@ -353,6 +360,10 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     const TQNStringList& dstInfos = FWorkStore.GetSection(dstName + "\"FileInfo");
     std::unordered_map<std::string, int> destIndex;
     for (int k = 0; k < dstList.Count(); ++k) destIndex.emplace(dstList[k], k);
+    if (FRefresh) {
+        UpgradeBackups(dstList, dstInfos);
+        return;
+    }
 
     // History, by folded name.
     std::unordered_map<std::string, int> historyIndex;
@@ -642,6 +653,16 @@ std::string TFileSyncMgr::BackupFile(const std::string& file, const TFileInfoRec
     } catch (const std::exception&) {
         Error("Error backing up file " + file + " to " + name);
         return {};
+    }
+}
+
+void TFileSyncMgr::UpgradeBackups(const TQNStringList& files, const TQNStringList& infos) {
+    for (int k = 0; k < files.Count() && SyncContinue; ++k) {
+        if (SyncProcessMessages) FEngine.ProcessMessages();
+        TFileInfoRec info = InfoAt(infos, k);
+        if (info.IsFolder()) continue;
+        FPrompter.ShowStatus("Updating destination file backups-" + files[k] + ".  Please wait.");
+        BackupFile(files[k], info, "V3.24 Upgraded Backup", 2);
     }
 }
 

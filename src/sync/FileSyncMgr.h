@@ -115,7 +115,9 @@ public:
     TSyncProfileList Profiles;
 
     // One run over the profiles whose working options contain every option of Mask
-    // ([ManRefresh]: manual; [AutoDetect]: automatic pass); adds the run's totals into
+    // ([ManRefresh]: manual; [ManRefresh, BackupIfChanged]: backup refresh, which gives
+    // every destination file that has a backup a new one and compares nothing;
+    // [AutoDetect]: automatic pass); adds the run's totals into
     // Stats. Returns false when the run was refused (one is already under way, or
     // OnBeforeSync said no).
     bool Sync(TSyncStats& stats, TFileSyncOptions mask);
@@ -158,6 +160,8 @@ private:
     void FullScan(int index, TSyncStats& stats, TDateTime runStart);
     bool SyncFile(const TEntry& e, const TDecision& d);
     void SyncDeleted(int index, std::vector<TEntry>& postponed);
+    // Backup refresh: every listed file that has a backup already gets a new one.
+    void UpgradeBackups(const TQNStringList& files, const TQNStringList& infos);
     std::string DestName(const std::string& sourceEntry) const;
     void Log(TLogItem level, const std::string& text);
     void Warn(const std::string& text);
@@ -171,6 +175,7 @@ private:
     TFMWMemIniFile FWorkStore;
     bool FRunning = false;
     bool FManual = false;
+    bool FRefresh = false;  // a backup refresh run
     bool FSyncNow = false;
     bool FDetectOnly = false;
     TFileSyncOptions FOptions;  // working options of the current profile

@@ -473,6 +473,45 @@ TEST(TFileSyncTimes, NextAbsoluteTime) {
     EXPECT_EQ(NextAbsoluteTime(0, yesterday13), 0);
 }
 
+TEST_F(TFileSyncMgrTest, FolderOntoItselfKeepsABackupOfEachVersion) {
+    TSyncProfile& p = AddProfile({O::BackupIfChanged, O::SyncDeletedObjects, O::MoveFile}, Src, Src);
+    p.Options.Exclude(O::CascadeDir);
+    Put(Src + "a.txt", "v1", 0);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesSynced, 0);
+    EXPECT_EQ(s.BackupCount, 1);
+    EXPECT_EQ(Run().BackupCount, 0);  // unchanged
+    Put(Src + "a.txt", "v2", 1);
+    s = Run();
+    EXPECT_EQ(s.BackupCount, 1);
+    EXPECT_EQ(s.FilesDeleted, 0);
+    EXPECT_EQ(Names(Src), (std::vector<std::string>{"a Backup (1).txt", "a Backup (2).txt", "a.txt"}));
+    EXPECT_EQ(qntest::ReadFile(Src + "a Backup (2).txt"), "v2");
+    EXPECT_EQ(qntest::ReadFile(Src + "a.txt"), "v2");
+    EXPECT_FALSE(p.Has(O::MoveFile));
+    EXPECT_FALSE(p.Has(O::SyncDeletedObjects));
+}
+
+TEST_F(TFileSyncMgrTest, BackupRefreshGivesFilesWithBackupsANewOne) {
+    TSyncProfile& p = AddProfile({O::BackupIfNewer});
+    Put(Src + "a.txt", "one", 0);
+    Put(Src + "b.txt", "two", 0);
+    Run();
+    Put(Dst + "a.txt", "dest", 1);
+    Put(Src + "a.txt", "source", 2);
+    ASSERT_EQ(Run().BackupCount, 1);  // a.txt has a backup now, b.txt none
+
+    // Only profiles that keep backups of every version take part.
+    EXPECT_EQ(Run({O::ManRefresh, O::BackupIfChanged}).BackupCount, 0);
+    p.Options.Include(O::BackupIfChanged);
+
+    TSyncStats s = Run({O::ManRefresh, O::BackupIfChanged});
+    EXPECT_EQ(s.BackupCount, 1);
+    EXPECT_EQ(s.FilesSynced, 0);
+    EXPECT_EQ(Backups(Dst), (std::vector<std::string>{"a Backup (1).txt", "a Backup (2).txt"}));
+    EXPECT_EQ(qntest::ReadFile(Dst + "a Backup (2).txt"), "source");
+}
+
 TEST(TFileSyncStats, AddStatsAndSummary) {
     TSyncStats a, b;
     a.FilesSynced = 2;
