@@ -167,6 +167,12 @@ TFileSyncMgr::TFileSyncMgr(TFindFiles& engine, ISyncPrompter& prompter, ISyncClo
 
 TFileSyncMgr::~TFileSyncMgr() = default;
 
+bool TFileSyncMgr::HasPendingChanges() const {
+    int64_t total = 0;
+    for (int i = 0; i < Profiles.Count(); ++i) total += Profiles.Profile(i).ChangeCount;
+    return total > 0;
+}
+
 TDateTime TFileSyncMgr::Now() {
     if (FClock) return FClock->Now();
     return ::Now();

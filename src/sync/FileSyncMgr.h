@@ -122,6 +122,8 @@ public:
     // OnBeforeSync said no).
     bool Sync(TSyncStats& stats, TFileSyncOptions mask);
     bool Running() const { return FRunning; }
+    // Whether a detection pass found changes that wait for a sync.
+    bool HasPendingChanges() const;
 
     // Automatic passes process no profile before this time.
     TDateTime NotBefore = 0;

@@ -512,6 +512,35 @@ TEST_F(TFileSyncMgrTest, BackupRefreshGivesFilesWithBackupsANewOne) {
     EXPECT_EQ(qntest::ReadFile(Dst + "a Backup (2).txt"), "source");
 }
 
+TEST_F(TFileSyncMgrTest, AutoRefreshCountsAChangeThenCopiesItAfterTheDelay) {
+    TSyncProfile& p = AddProfile({O::AutoDetect, O::AutoRefresh});
+    p.Selected = false;
+    Put(Src + "a.txt", "one", 0);
+    Mgr.NotBefore = 0;
+    p.LastDetectTime = Clock.Time;
+    const TFileSyncOptions autoPass{O::AutoDetect};
+
+    // Before the detect time: nothing happens.
+    Clock.Time += p.DetectInterval / 2;
+    EXPECT_EQ(Run(autoPass).SearchedFiles, 0);
+    // At the detect time the change is only counted.
+    Clock.Time += p.DetectInterval / 2 + p.SyncDelay / 4;
+    Run(autoPass);
+    EXPECT_EQ(p.ChangeCount, 1);
+    EXPECT_TRUE(Mgr.HasPendingChanges());
+    EXPECT_FALSE(fs::exists(Dst + "a.txt"));
+    // Within the delay: still waiting.
+    Clock.Time += p.SyncDelay / 2;
+    EXPECT_EQ(Run(autoPass).FilesSynced, 0);
+    EXPECT_FALSE(fs::exists(Dst + "a.txt"));
+    // After it: synced, and nothing pending.
+    Clock.Time += p.SyncDelay;
+    EXPECT_EQ(Run(autoPass).FilesSynced, 1);
+    EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "one");
+    EXPECT_FALSE(Mgr.HasPendingChanges());
+    EXPECT_EQ(p.HistoryFiles.Count(), 1);
+}
+
 TEST(TFileSyncStats, AddStatsAndSummary) {
     TSyncStats a, b;
     a.FilesSynced = 2;
