@@ -217,3 +217,33 @@ TEST_F(ZipMasterTest, AddFileDeletesTheSourceOnlyAfterCommit) {
 }
 
 }  // namespace
+
+namespace {
+
+// A self-extracting archive: a program stub in front, offsets adjusted by zip -A.
+TEST_F(ZipMasterTest, ReadsASelfExtractingArchive) {
+    Put("readme.txt", "inside the program");
+    ASSERT_EQ(Sh(Src(), "zip -q ../plain.zip readme.txt"), 0);
+    WriteFile(Dir / "setup.exe", Content(4096, 9) + ReadFile(Dir / "plain.zip"));
+    ASSERT_EQ(Sh(Dir.Path(), "zip -q -A setup.exe"), 0);
+    Zip.SetZipFileName(Dir / "setup.exe");
+    EXPECT_EQ(IndexOf("readme.txt"), 0);
+    std::unique_ptr<TStream> s = Zip.OpenMember(Dir / "setup.exe", "readme.txt");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(ReadAll(*s), "inside the program");
+}
+
+// A cancelled write leaves the archive as it was.
+TEST_F(ZipMasterTest, CancelledWriteKeepsTheArchive) {
+    Put("f.txt", "kept");
+    ASSERT_EQ(Sh(Src(), "zip -q ../a.zip f.txt"), 0);
+    const std::string before = ReadFile(Dir / "a.zip");
+    TMemoryStream s("replacement");
+    TFileInfoRec info;
+    Owner.Cancel();
+    EXPECT_FALSE(Zip.AddFromStream(Dir / "a.zip", "f.txt", s, info));
+    Owner.Resume();
+    EXPECT_TRUE(ReadFile(Dir / "a.zip") == before);
+}
+
+}  // namespace
