@@ -99,6 +99,7 @@ struct TFileSyncMgr::TEntry {
     TFileInfoRec DestInfo;
     bool DestExists = false;  // the destination is really there
     uint32_t HistoryTime = EarliestDosTime;
+    TFileInfoRec HistoryInfo;
 };
 
 namespace {
@@ -162,7 +163,8 @@ public:
 TFileSyncMgr::TFileSyncMgr(TFindFiles& engine, ISyncPrompter& prompter, ISyncClock* clock,
                            ISyncTimer* timer)
     : FEngine(engine), FPrompter(prompter), FClock(clock), FTimer(timer) {
-    NotBefore = Now() + 5.0 / 1440;
+    FLastAutoSave = Now();
+    NotBefore = FLastAutoSave + 5.0 / 1440;
 }
 
 TFileSyncMgr::~TFileSyncMgr() = default;
@@ -195,6 +197,10 @@ void TFileSyncMgr::Error(const std::string& text) {
 bool TFileSyncMgr::Sync(TSyncStats& stats, TFileSyncOptions mask) {
     if (FRunning) return false;
     if (OnBeforeSync && !OnBeforeSync()) return false;
+    if (Now() >= FLastAutoSave + AutoSaveInterval) {
+        FLastAutoSave = Now();
+        if (OnAutoSave) OnAutoSave();
+    }
 
     // Whatever happens below, the engine ends idle with its timer as it was.
     struct TRunGuard {
@@ -422,7 +428,8 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         auto h = historyIndex.find(LowerCase(e.Source));
         if (h != historyIndex.end()) {
             FHistorySeen[h->second] = true;
-            e.HistoryTime = InfoAt(p.HistoryFileInfo, h->second).Time;
+            e.HistoryInfo = InfoAt(p.HistoryFileInfo, h->second);
+            e.HistoryTime = e.HistoryInfo.Time;
         } else if (e.Source != e.Dest || FOptions.Contains(O::PhantomDestination)) {
             e.HistoryTime = e.SourceInfo.Time;
         }
@@ -578,6 +585,7 @@ bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
     if (VerboseLog) {
         Log(liInformation, "Sorc:" + FormatInfo(e.SourceInfo) + e.Source);
         Log(liInformation, "Dest:" + FormatInfo(e.DestInfo) + e.Dest);
+        Log(liInformation, "Hist:" + FormatInfo(e.HistoryInfo) + e.Source);
     }
     const bool exists = e.DestExists;
     bool hasBackup = false;

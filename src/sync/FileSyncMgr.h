@@ -127,12 +127,16 @@ public:
 
     // Automatic passes process no profile before this time.
     TDateTime NotBefore = 0;
+    // OnAutoSave is called at the start of a run once this much time (days) has passed
+    // since the last automatic save.
+    double AutoSaveInterval = 30.0 / 1440;
     // Comment put on the backups of the run.
     std::string BackupComment;
     bool VerboseLog = false;
 
     std::function<bool()> OnBeforeSync;
     std::function<void()> OnAfterSync;
+    std::function<void()> OnAutoSave;
     std::function<void()> OnProfilesChanged;
     std::function<void(const TSyncStats&)> OnStats;
     std::function<void(TLogItem level, const std::string& text)> OnLog;
@@ -176,6 +180,7 @@ private:
     ISyncTimer* FTimer;
     TFMWMemIniFile FWorkStore;
     bool FRunning = false;
+    TDateTime FLastAutoSave = 0;
     bool FManual = false;
     bool FRefresh = false;  // a backup refresh run
     bool FSyncNow = false;

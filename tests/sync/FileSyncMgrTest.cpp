@@ -541,6 +541,17 @@ TEST_F(TFileSyncMgrTest, AutoRefreshCountsAChangeThenCopiesItAfterTheDelay) {
     EXPECT_EQ(p.HistoryFiles.Count(), 1);
 }
 
+TEST_F(TFileSyncMgrTest, RunsSaveTheDocumentEveryAutoSaveInterval) {
+    int saves = 0;
+    Mgr.OnAutoSave = [&] { ++saves; };
+    Run();
+    EXPECT_EQ(saves, 0);
+    Clock.Time += Mgr.AutoSaveInterval;
+    Run();
+    Run();
+    EXPECT_EQ(saves, 1);
+}
+
 TEST(TFileSyncStats, AddStatsAndSummary) {
     TSyncStats a, b;
     a.FilesSynced = 2;
