@@ -240,6 +240,29 @@ TEST_F(TFileSyncMgrTest, LargeDeletionsAskInManualRunsAndWaitInAutomaticOnes) {
     EXPECT_TRUE(fs::exists(Dst + "f39.txt"));
 }
 
+TEST_F(TFileSyncMgrTest, DeletionThresholdOfAQuarter) {
+    struct TCase {
+        int Deleted;
+        bool Asked;
+    };
+    for (TCase c : {TCase{25, false}, TCase{26, true}}) {
+        SCOPED_TRACE(c.Deleted);
+        fs::remove_all(Src);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        Prompter.Clear();
+        AddProfile({O::SyncDeletedObjects});
+        for (int i = 0; i < 100; ++i) Put(Src + "f" + std::to_string(i) + ".txt", "x", 0);
+        Run();
+        for (int i = 0; i < c.Deleted; ++i) fs::remove(Src + "f" + std::to_string(i) + ".txt");
+        if (c.Asked) Prompter.Answers.push_back(TMsgDlgBtn::mbOK);
+        TSyncStats s = Run();
+        EXPECT_EQ(Prompter.Questions.size(), c.Asked ? 1u : 0u);
+        EXPECT_EQ(s.FilesDeleted, c.Deleted);
+        EXPECT_EQ(Names(Dst).size(), size_t(100 - c.Deleted));
+    }
+}
+
 TEST_F(TFileSyncMgrTest, AProfileThatFailsNeverStopsLaterRuns) {
     // The first profile cannot be worked on; the second still runs.
     AddProfile({}, "ftp://127.0.0.1:1/none/");
