@@ -1,6 +1,7 @@
 #include "sync/FileSyncMgr.h"
 
 #include "search/FindFiles.h"
+#include "sync/SyncDocument.h"
 
 #include "common/SysUtils.h"
 #include "locations/BackupFileParts.h"
@@ -180,8 +181,17 @@ TDateTime TFileSyncMgr::Now() {
     return ::Now();
 }
 
+void TFileSyncMgr::LoadOptions(const TSyncDocOptions& options) {
+    AutoSaveInterval = options.AutoSaveInterval;
+    if (FTimer) FTimer->SetInterval(options.TimerInterval * 1000);
+    FEngine.SetBackupPattern(options.BackupLabel);
+    FLogOff = options.TurnOffLogging;
+    for (int i = 0; i < LogItemCount; ++i) FLogLevels[i] = options.LogLevels[i];
+}
+
 void TFileSyncMgr::Log(TLogItem level, const std::string& text) {
-    if (OnLog) OnLog(level, text);
+    const bool enabled = !FLogOff && int(level) >= 0 && int(level) < LogItemCount && FLogLevels[int(level)];
+    if (OnLog && (enabled || VerboseLog)) OnLog(level, text);
 }
 
 void TFileSyncMgr::Warn(const std::string& text) {

@@ -19,6 +19,7 @@
 //   the newer destination" into an overwrite.
 #pragma once
 
+#include "sync/SyncDocument.h"
 #include "sync/SyncProfile.h"
 #include "sync/SyncPrompter.h"
 
@@ -69,16 +70,6 @@ void AddStats(const TSyncStats& from, TSyncStats& to);
 // The summary: the title line (ProfileOrSync) and one line per counter.
 std::vector<std::string> SyncSummaryLines(const TSyncStats& stats);
 
-// Levels of log lines.
-enum TLogItem {
-    liNothing = 0,
-    liFileCopied = 1,
-    liFileBackedUp = 2,
-    liFileDeleted = 3,
-    liInformation = 4,
-    liWarning = 5,
-    liError = 6,
-};
 
 // The clock the engine reads (tests drive it).
 class ISyncClock {
@@ -93,6 +84,7 @@ public:
     virtual ~ISyncTimer() = default;
     virtual bool Enabled() const = 0;
     virtual void SetEnabled(bool enabled) = 0;
+    virtual void SetInterval(int milliseconds) = 0;
 };
 
 // The MS-DOS time of 1980-01-01 00:00, the earliest there is.
@@ -122,6 +114,9 @@ public:
     // OnBeforeSync said no).
     bool Sync(TSyncStats& stats, TFileSyncOptions mask);
     bool Running() const { return FRunning; }
+    // Takes the timer interval, the automatic-save interval, the backup name pattern and
+    // the log settings from the document's options.
+    void LoadOptions(const TSyncDocOptions& options);
     // Whether a detection pass found changes that wait for a sync.
     bool HasPendingChanges() const;
 
@@ -190,6 +185,8 @@ private:
     std::string FSourceRoot, FDestRoot;
     TSyncStats FStats;
     bool FNotedUnsupported = false;
+    bool FLogOff = false;
+    bool FLogLevels[LogItemCount] = {true, true, true, true, true, true, true};
     // History of the current profile: seen marks; source entries: processed marks.
     std::vector<bool> FHistorySeen;
     std::vector<bool> FProcessed;

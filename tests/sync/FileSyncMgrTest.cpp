@@ -3,6 +3,7 @@
 #include "sync/FileSyncMgr.h"
 
 #include "search/FindFiles.h"
+#include "sync/SyncDocument.h"
 
 #include "SyncTestSupport.h"
 
@@ -31,6 +32,8 @@ public:
     bool On = true;
     bool Enabled() const override { return On; }
     void SetEnabled(bool enabled) override { On = enabled; }
+    int Interval = 1000;
+    void SetInterval(int milliseconds) override { Interval = milliseconds; }
 };
 
 // Writes a file with a modification time Offset hours after a fixed moment.
@@ -562,6 +565,27 @@ TEST_F(TFileSyncMgrTest, AutoRefreshCountsAChangeThenCopiesItAfterTheDelay) {
     EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "one");
     EXPECT_FALSE(Mgr.HasPendingChanges());
     EXPECT_EQ(p.HistoryFiles.Count(), 1);
+}
+
+TEST_F(TFileSyncMgrTest, DocumentOptionsSetTimerAutoSaveAndLogLevels) {
+    TSyncDocOptions o;
+    o.TimerInterval = 5;
+    o.AutoSaveInterval = 1.0 / 24;
+    o.LogLevels[liWarning] = false;
+    Mgr.LoadOptions(o);
+    EXPECT_EQ(Timer.Interval, 5000);
+    EXPECT_DOUBLE_EQ(Mgr.AutoSaveInterval, 1.0 / 24);
+
+    // A kept newer destination warns, but warnings are not logged; they still count.
+    AddProfile({});
+    Put(Src + "a.txt", "one", 0);
+    Run();
+    Put(Dst + "a.txt", "newer", 3);
+    EXPECT_EQ(Run().WarningCount, 1);
+    EXPECT_FALSE(Logged(liWarning, "is newer than source file"));
+    Mgr.VerboseLog = true;
+    Run();
+    EXPECT_TRUE(Logged(liWarning, "is newer than source file"));
 }
 
 TEST_F(TFileSyncMgrTest, RunsSaveTheDocumentEveryAutoSaveInterval) {
