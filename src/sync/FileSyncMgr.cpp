@@ -307,18 +307,18 @@ void TFileSyncMgr::ProcessProfile(int i, TSyncStats& stats, TDateTime runStart) 
     if (OnStats && (FStats.FilesSynced + FStats.FilesDeleted > 0 || FManual)) OnStats(FStats);
 }
 
-std::string TFileSyncMgr::DestName(const std::string& sourceEntry) const {
-    std::string rel = sourceEntry.compare(0, FSourceRoot.size(), FSourceRoot) == 0
-                          ? sourceEntry.substr(FSourceRoot.size())
-                          : sourceEntry.substr(sourceEntry.rfind('/') + 1);
-    if (FOptions.Contains(O::SingleDestFolder)) {
-        std::string name = rel;
-        bool folder = !name.empty() && name.back() == '/';
-        if (folder) name.pop_back();
-        name = name.substr(name.rfind('/') + 1);
-        rel = folder ? name + "/" : name;
+std::string TFileSyncMgr::DestName(const std::string& sourceEntry, const TFileInfoRec& info) {
+    // The location model maps the entry (tags of the destination expanded); a name it
+    // refuses, such as one that would leave the destination root, is not synced.
+    try {
+        auto entry = CreateParts(&FEngine, sourceEntry, info.ToHex());
+        return entry->MapLocation(*FSourceParts, *FDestParts,
+                                  FOptions.Contains(O::SingleDestFolder),
+                                  FOptions.Contains(O::RootRelativeDir));
+    } catch (const std::exception& e) {
+        Error("Error encountered.  No destination for " + sourceEntry + ": " + e.what());
+        return {};
     }
-    return FDestRoot + rel;
 }
 
 void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
@@ -334,6 +334,8 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         throw std::runtime_error("the profile names no folder: " + line);
     // A profile that syncs a folder onto itself only keeps backups: nothing is deleted,
     // moved, overwritten or compared.
+    FSourceParts = CreateParts(&FEngine, FSourceRoot);
+    FDestParts = CreateParts(&FEngine, dest);
     if (FDestRoot == FSourceRoot) FOptions = FOptions & TFileSyncOptions::FromBits(0xFE3DC3F7);
     if (FOptions.Contains(O::RootRelativeDir)) FOptions.Exclude(O::SingleDestFolder);
 
@@ -434,7 +436,8 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         e.SourceIndex = k;
         e.Source = srcList[k];
         e.SourceInfo = InfoAt(srcInfos, k);
-        e.Dest = DestName(e.Source);
+        e.Dest = DestName(e.Source, e.SourceInfo);
+        if (e.Dest.size() <= FDestRoot.size()) continue;
         auto h = historyIndex.find(LowerCase(e.Source));
         if (h != historyIndex.end()) {
             FHistorySeen[h->second] = true;
@@ -702,7 +705,7 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
         if (h.size() <= FSourceRoot.size() || h.compare(0, FSourceRoot.size(), FSourceRoot) != 0)
             continue;
         FHistorySeen[k] = true;
-        std::string d = DestName(h);
+        std::string d = DestName(h, InfoAt(p.HistoryFileInfo, k));
         if (SameText(d, h) || d.size() <= FDestRoot.size()) continue;
         names.Add(d);
         TEntry e;

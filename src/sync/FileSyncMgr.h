@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -163,7 +164,7 @@ private:
     void SyncDeleted(int index, std::vector<TEntry>& postponed);
     // Backup refresh: every listed file that has a backup already gets a new one.
     void UpgradeBackups(const TQNStringList& files, const TQNStringList& infos);
-    std::string DestName(const std::string& sourceEntry) const;
+    std::string DestName(const std::string& sourceEntry, const TFileInfoRec& info);
     void Log(TLogItem level, const std::string& text);
     void Warn(const std::string& text);
     void Error(const std::string& text);
@@ -183,6 +184,7 @@ private:
     TFileSyncOptions FOptions;  // working options of the current profile
     TSyncProfile* FProfile = nullptr;
     std::string FSourceRoot, FDestRoot;
+    std::unique_ptr<TURLParts> FSourceParts, FDestParts;
     TSyncStats FStats;
     bool FNotedUnsupported = false;
     bool FLogOff = false;

@@ -5,6 +5,8 @@
 #include "search/FindFiles.h"
 #include "sync/SyncDocument.h"
 
+#include "common/ifutils.h"
+
 #include "SyncTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -127,6 +129,27 @@ TEST_F(TFileSyncMgrTest, CopiesNewSkipsUnchangedBacksUpChangedDestination) {
     std::vector<std::string> backups = Backups(Dst);
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(qntest::ReadFile(Dst + backups[0]), "dest edit");
+}
+
+TEST_F(TFileSyncMgrTest, DestinationNamesFollowTheProfile) {
+    Put(Src + "sub/b.txt", "two", 0);
+    struct TCase {
+        const char* Name;
+        TFileSyncOption Option;
+        std::string Expected;
+    };
+    const TCase cases[] = {
+        {"one folder", O::SingleDestFolder, Dst + "b.txt"},
+        {"below the root", O::RootRelativeDir, Dst + ExtractPathAfterRoot(Src + "sub/b.txt")},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        AddProfile({c.Option});
+        EXPECT_EQ(Run().FilesSynced, 1);
+        EXPECT_EQ(qntest::ReadFile(c.Expected), "two");
+    }
 }
 
 TEST_F(TFileSyncMgrTest, NewerDestinationIsKeptWithAWarningEvenWhenSizesDiffer) {
