@@ -164,6 +164,21 @@ TEST_F(TFileSyncMgrTest, NewerDestinationIsKeptWithAWarningEvenWhenSizesDiffer) 
     EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "the user's newer text");
 }
 
+TEST_F(TFileSyncMgrTest, DestinationFilteredOutOfItsSearchIsStillSeen) {
+    // The expression matches the source's path only, so the destination search finds
+    // nothing; the newer destination must still be found and kept.
+    TSyncProfile& p = AddProfile({O::RegExpFilterInclude});
+    p.FilterRegExpr = "/src/";
+    Put(Src + "a.txt", "one", 0);
+    ASSERT_EQ(Run().FilesSynced, 1);
+    Put(Dst + "a.txt", "newer", 5);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.SearchedDestFiles, 0);
+    EXPECT_EQ(s.FilesSynced, 0);
+    EXPECT_EQ(s.WarningCount, 1);
+    EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "newer");
+}
+
 TEST_F(TFileSyncMgrTest, PromptIfNewerAnswers) {
     struct TCase {
         TMsgDlgBtn Answer;
