@@ -243,13 +243,17 @@ bool TFileSyncMgr::Sync(TSyncStats& stats, TFileSyncOptions mask) {
         if (FOptions.ContainsAll(mask)) {
             FProfile = &profile;
             FStats = TSyncStats();
+            FStatsAdded = false;
             try {
                 ProcessProfile(i, stats, runStart);
             } catch (const std::exception& e) {
-                // The profile keeps its history; the others still run.
+                // The profile keeps its history; the others still run (unless the user
+                // cancelled).
                 Error("Error encountered in profile " + std::to_string(i + 1) + ": " + e.what());
-                AddStats(FStats, stats);
-                SyncContinue = true;
+                if (FStatsAdded)
+                    stats.ErrorCount++;
+                else
+                    AddStats(FStats, stats);
             }
             FProfile = nullptr;
         }
@@ -280,6 +284,9 @@ void TFileSyncMgr::ProcessProfile(int i, TSyncStats& stats, TDateTime runStart) 
     const std::string& line = Profiles.Line(i);
     TProfileDrives drives = CheckProfileDrives(line, p);
     if (!drives.Available()) {
+        if (!drives.SourceAvailable)
+            Warn("Warning: Source folder of profile " + line +
+                 " is missing.  No deletions are repeated and the history is kept.");
         Log(liInformation, "Profile " + std::to_string(i + 1) +
                                " contains a drive that is currently not available.");
         p.LastDetectTime = runStart;
@@ -304,6 +311,7 @@ void TFileSyncMgr::ProcessProfile(int i, TSyncStats& stats, TDateTime runStart) 
     FullScan(i, stats, runStart);
     FStats.TotalSyncTime = Now() - started;
     AddStats(FStats, stats);
+    FStatsAdded = true;
     if (OnStats && (FStats.FilesSynced + FStats.FilesDeleted > 0 || FManual)) OnStats(FStats);
 }
 

@@ -186,6 +186,7 @@ private:
     std::string FSourceRoot, FDestRoot;
     std::unique_ptr<TURLParts> FSourceParts, FDestParts;
     TSyncStats FStats;
+    bool FStatsAdded = false;  // FStats are in the run's totals already
     bool FNotedUnsupported = false;
     bool FLogOff = false;
     bool FLogLevels[LogItemCount] = {true, true, true, true, true, true, true};

@@ -216,6 +216,7 @@ TEST_F(TFileSyncMgrTest, MissingSourceRootDeletesNothingAndKeepsTheHistory) {
     EXPECT_TRUE(fs::exists(Dst + "b.txt"));
     EXPECT_EQ(p.HistoryFiles.Count(), 2);
     EXPECT_TRUE(Logged(liInformation, "contains a drive that is currently not available."));
+    EXPECT_TRUE(Logged(liWarning, "is missing.  No deletions are repeated"));
 }
 
 TEST_F(TFileSyncMgrTest, IncompleteSourceSearchDeletesNothingAndKeepsTheHistory) {
