@@ -305,6 +305,26 @@ TEST_F(TFileSyncMgrTest, DeletionThresholdOfAQuarter) {
     }
 }
 
+TEST_F(TFileSyncMgrTest, RunsNeverNestAndTheWindowCanRefuseThem) {
+    AddProfile({});
+    Put(Src + "a.txt", "one", 0);
+    bool nested = true, timerDuringRun = true;
+    Mgr.OnProfilesChanged = [&] {
+        TSyncStats inner;
+        nested = Mgr.Sync(inner, {O::ManRefresh});
+        timerDuringRun = Timer.On;
+    };
+    EXPECT_EQ(Run().FilesSynced, 1);
+    EXPECT_FALSE(nested);
+    EXPECT_FALSE(timerDuringRun);
+    EXPECT_TRUE(Timer.On);
+
+    Mgr.OnBeforeSync = [] { return false; };
+    TSyncStats s;
+    EXPECT_FALSE(Mgr.Sync(s, {O::ManRefresh}));
+    EXPECT_EQ(s.SearchedFiles, 0);
+}
+
 TEST_F(TFileSyncMgrTest, AProfileThatFailsNeverStopsLaterRuns) {
     // The first profile cannot be worked on; the second still runs.
     AddProfile({}, "ftp://127.0.0.1:1/none/");
