@@ -415,6 +415,18 @@ TEST_F(TFileSyncMgrTest, FilesDatedAtTheEarliestTimeAreNotTakenForAbsent) {
 
 TEST_F(TFileSyncMgrTest, MoveDeletesTheSourceAfterACompleteCopy) {
     AddProfile({O::MoveFile});
+    const std::string big(256 * 1024, 'm');
+    Put(Src + "a.txt", big, 0);
+    {
+        // The copy breaks off: the source stays.
+        synctest::TFileSizeLimit limit(64 * 1024);
+        TSyncStats s = Run();
+        EXPECT_EQ(s.FilesDeleted, 0);
+        EXPECT_EQ(s.ErrorCount, 1);
+    }
+    EXPECT_EQ(qntest::ReadFile(Src + "a.txt"), big);
+    EXPECT_FALSE(fs::exists(Dst + "a.txt"));
+
     Put(Src + "a.txt", "moved text", 0);
     TSyncStats s = Run();
     EXPECT_EQ(s.FilesSynced, 1);
