@@ -244,6 +244,28 @@ TEST_F(TFileSyncMgrTest, IncompleteSourceSearchDeletesNothingAndKeepsTheHistory)
     EXPECT_EQ(p.HistoryFiles.Count(), 1);
 }
 
+TEST_F(TFileSyncMgrTest, DeletedSourceFolderLeavesTheDestinationsOwnFiles) {
+    AddProfile({O::SyncDeletedObjects});
+    Put(Src + "a.txt", "one", 0);
+    Put(Src + "sub/b.txt", "two", 0);
+    Run();
+    Put(Dst + "sub/mine.txt", "the user's own", 0);
+    fs::remove_all(Src + "sub");
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesDeleted, 1);
+    EXPECT_FALSE(fs::exists(Dst + "sub/b.txt"));
+    EXPECT_EQ(qntest::ReadFile(Dst + "sub/mine.txt"), "the user's own");
+
+    // Without files of its own the emptied folder goes too.
+    fs::remove(Dst + "sub/mine.txt");
+    Put(Src + "sub/c.txt", "three", 0);
+    Run();
+    fs::remove_all(Src + "sub");
+    Run();
+    EXPECT_FALSE(fs::exists(Dst + "sub"));
+    EXPECT_TRUE(fs::exists(Dst + "a.txt"));
+}
+
 TEST_F(TFileSyncMgrTest, LargeDeletionsAskInManualRunsAndWaitInAutomaticOnes) {
     TSyncProfile& p = AddProfile({O::SyncDeletedObjects, O::AutoRefresh});
     for (int i = 0; i < 40; ++i) Put(Src + "f" + std::to_string(i) + ".txt", "x", 0);
