@@ -86,7 +86,7 @@ std::string Folder(const std::string& path) {
 // Reads a member from the archive block by block.
 class TZipMemberStream : public TStream {
 public:
-    TZipMemberStream(TZipPtr zip, zip_uint64_t index, int64_t size, std::string name)
+    TZipMemberStream(std::shared_ptr<zip_t> zip, zip_uint64_t index, int64_t size, std::string name)
         : FZip(std::move(zip)), FIndex(index), FSize(size), FName(std::move(name)) {
         Open();
     }
@@ -130,7 +130,7 @@ private:
         if (FFile) zip_fclose(FFile);
         FFile = nullptr;
     }
-    TZipPtr FZip;
+    std::shared_ptr<zip_t> FZip;
     zip_uint64_t FIndex;
     int64_t FSize;
     std::string FName;
@@ -323,9 +323,27 @@ void TQNZipMaster::Log(const std::string& text, bool verbose) {
     (void)verbose;
 }
 
+std::shared_ptr<zip> TQNZipMaster::Reader(const std::string& archive) {
+    struct stat st {};
+    if (::stat(archive.c_str(), &st) != 0) {
+        FReader.reset();
+        return nullptr;
+    }
+    const std::string stamp = IntToStr(int64_t(st.st_dev)) + ":" + IntToStr(int64_t(st.st_ino)) +
+                              ":" + IntToStr(int64_t(st.st_size)) + ":" +
+                              IntToStr(int64_t(st.st_mtim.tv_sec)) + "." +
+                              IntToStr(int64_t(st.st_mtim.tv_nsec));
+    if (FReader && FReaderName == archive && FReaderStamp == stamp) return FReader;
+    TZipPtr z = OpenArchive(archive);
+    FReader = std::shared_ptr<zip_t>(z.release(), TZipCloser());
+    FReaderName = archive;
+    FReaderStamp = stamp;
+    return FReader;
+}
+
 std::unique_ptr<TStream> TQNZipMaster::OpenMember(const std::string& archive,
                                                   const std::string& member) {
-    TZipPtr z = OpenArchive(archive);
+    std::shared_ptr<zip_t> z = Reader(archive);
     if (!z) return nullptr;
     zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
     if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
@@ -401,6 +419,7 @@ bool TQNZipMaster::AddFromStream(const std::string& archive, const std::string& 
         z.release();
     }
     Dirty = true;
+    FReader.reset();
     // Read the member's size and CRC back from the committed archive.
     TZipPtr check = OpenArchive(archive);
     zip_stat_t st;
@@ -451,6 +470,7 @@ bool TQNZipMaster::DeleteMember(const std::string& archive, const std::string& m
     z.release();
     KeepEmptyArchive(archive);
     Dirty = true;
+    FReader.reset();
     Log("Deleted ZipEntry " + member + " from " + archive, verbose);
     return true;
 }

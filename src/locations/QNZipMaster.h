@@ -18,8 +18,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class TLocationOwner;
+struct zip;
 
 class TQNZipMaster {
 public:
@@ -79,6 +81,11 @@ private:
     void Log(const std::string& text, bool verbose);
     // The index of Member in the archive as libzip names it, or -1.
     int IndexOf(const std::string& member);
+    // The open archive that reads use, reopened when the file changed.
+    std::shared_ptr<zip> Reader(const std::string& archive);
+    std::shared_ptr<zip> FReader;
+    std::string FReaderName;
+    std::string FReaderStamp;
     TLocationOwner* FOwner;
     std::string FZipFileName;
     TFMWMemIniFile FContentsStore;
