@@ -396,6 +396,9 @@ TEST_P(TSearch, SearchesInsideZipArchives) {
     EXPECT_EQ(Find(z + "*", "", 0, "alpha"), (V{z + "a.b/c"}));
     EXPECT_EQ(Find(z + "a.b/*", ""), (V{z + "a.b/c"}));
     EXPECT_FALSE(Incomplete());
+    // The search-in-archives option also searches the archives of the folder.
+    Write(D + "top.txt", "alpha");
+    EXPECT_EQ(Find("*.txt", D, fsZipArchives), (V{"top.txt", z + "d/e.txt"}));
 }
 
 // --- Listings, look-ups and the temporary folder -------------------------------------------
