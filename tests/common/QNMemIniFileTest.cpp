@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using qntest::TFileSizeLimit;
 using TSections = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
 class TTempDir {
@@ -53,26 +56,6 @@ std::vector<std::string> FilesIn(const std::string& dir) {
     return r;
 }
 
-// Lowers the file-size limit of the process while alive, so that a write beyond it
-// fails half-way with EFBIG (the signal that would end the process is ignored).
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &FOld);
-        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim = FOld;
-        lim.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~TFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &FOld);
-        std::signal(SIGXFSZ, FOldHandler);
-    }
-
-private:
-    rlimit FOld {};
-    void (*FOldHandler)(int);
-};
 
 // --- the text format ----------------------------------------------------------------
 

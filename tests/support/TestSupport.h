@@ -2,6 +2,8 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
+#include <sys/resource.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -80,6 +82,29 @@ public:
 private:
     std::string FName, FOld;
     bool FHad = false;
+};
+
+// Lowers the file-size limit of the process while alive, so that a write beyond it fails
+// half-way with EFBIG (the signal that would end the process is ignored).
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &FOld);
+        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = FOld;
+        lim.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~TFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &FOld);
+        std::signal(SIGXFSZ, FOldHandler);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    rlimit FOld{};
+    void (*FOldHandler)(int);
 };
 
 }  // namespace qntest

@@ -15,6 +15,8 @@
 
 namespace synctest {
 
+using qntest::TFileSizeLimit;
+
 inline std::string Fixture(const std::string& name) {
     return std::string(QN_FIXTURES_DIR) + "/sync/" + name;
 }
@@ -66,27 +68,5 @@ public:
     }
 };
 
-// Lowers the file-size limit of the process while alive, so that a write beyond it fails
-// half-way with EFBIG (the signal that would end the process is ignored).
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &FOld);
-        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim = FOld;
-        lim.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~TFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &FOld);
-        std::signal(SIGXFSZ, FOldHandler);
-    }
-    TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-    rlimit FOld{};
-    void (*FOldHandler)(int);
-};
 
 }  // namespace synctest
