@@ -439,9 +439,20 @@ TSimpleLocationOwner::~TSimpleLocationOwner() {
 
 std::string TSimpleLocationOwner::TempFolder() {
     if (!FTempFolder.empty()) return FTempFolder;
-    std::string root = FTempRoot.empty() ? XdgCacheHome() + "/Quennick/FindFiles"
-                                         : WithoutTrailingSlash(FTempRoot);
-    ForceDirectories(root);
+    FTempFolder = MakePrivateTempFolder(FTempRoot.empty() ? XdgCacheHome() + "/Quennick/FindFiles"
+                                                          : WithoutTrailingSlash(FTempRoot));
+    return FTempFolder;
+}
+
+std::string MakePrivateTempFolder(const std::string& root) {
+    for (size_t end = root.find('/', 1);; end = root.find('/', end + 1)) {
+        std::string prefix = root.substr(0, end);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            int err = errno;
+            throw EFileError("Cannot create the folder \"" + prefix + "\": " + SysErrorMessage(err), err);
+        }
+        if (end == std::string::npos) break;
+    }
     std::string tmpl = root + "/" + FormatDateTime("yyyymmddhhnnsszzz", Now()) + "-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
@@ -451,8 +462,7 @@ std::string TSimpleLocationOwner::TempFolder() {
                              SysErrorMessage(err),
                          err);
     }
-    FTempFolder = std::string(buf.data()) + "/";
-    return FTempFolder;
+    return std::string(buf.data()) + "/";
 }
 
 void TSimpleLocationOwner::ShowStatus(const std::string& text, int level, bool toMemo) {

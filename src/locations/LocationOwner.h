@@ -198,6 +198,12 @@ private:
     std::vector<TOwnerMessage> FMessages;
 };
 
+// Makes a new private temporary folder below Root (missing levels of Root are made with
+// mode 0700): Root + "/" + the local time "yyyymmddhhnnsszzz" + "-" + six random
+// characters, mode 0700, never shared with another caller. Returns it with a trailing
+// "/"; raises EFileError when it cannot be made.
+std::string MakePrivateTempFolder(const std::string& root);
+
 // The program-wide owner that objects created without one use: the one registered with
 // SetDefaultLocationOwner (the program-wide search engine), else a simple owner made on
 // first use.

@@ -81,21 +81,6 @@ TFileInfoRec DecodeInfo(const std::string& hex) {
     return TFileInfoRec::FromHex(hex).value_or(TFileInfoRec());
 }
 
-// Creates the missing folders of Path (absolute) with mode 0700.
-bool MakePrivateDirs(const std::string& path) {
-    std::string prefix;
-    size_t start = 1;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        prefix = path.substr(0, end);
-        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        start = end + 1;
-    }
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Removes Name in the folder open as ParentFd, and everything in it when it is a folder.
 // Symbolic links are removed as links; nothing is ever reached through one.
 void RemoveTreeAt(int parentFd, const char* name) {
@@ -318,21 +303,7 @@ TFindFiles::~TFindFiles() {
 
 std::string TFindFiles::TempFolder() {
     if (!FTempFolder.empty()) return FTempFolder;
-    const std::string root = XdgCacheHome() + "/Quennick/FindFiles";
-    if (!MakePrivateDirs(root)) {
-        int err = errno;
-        throw EFileError("Cannot create the folder \"" + root + "\": " + SysErrorMessage(err), err);
-    }
-    std::string tmpl = root + "/" + FormatDateTime("yyyymmddhhnnsszzz", Now()) + "-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (::mkdtemp(buf.data()) == nullptr) {
-        int err = errno;
-        throw EFileError("Cannot create the temporary folder \"" + tmpl + "\": " +
-                             SysErrorMessage(err),
-                         err);
-    }
-    FTempFolder = std::string(buf.data()) + "/";
+    FTempFolder = MakePrivateTempFolder(XdgCacheHome() + "/Quennick/FindFiles");
     FTempFolderToRemove = FTempFolder;
     return FTempFolder;
 }
