@@ -413,7 +413,26 @@ struct TListCollector {
     }
 };
 
+// Catalogue answers of the server: sources (monitors marked) and sinks.
+template <class TEntry>
+void OnSourceInfo(pa_context*, const pa_source_info* i, int eol, void* ud) {
+    static_cast<TListCollector<TEntry>*>(ud)->Add(
+        i, eol, i && i->monitor_of_sink != PA_INVALID_INDEX);
+}
+
+template <class TEntry>
+void OnSinkInfo(pa_context*, const pa_sink_info* i, int eol, void* ud) {
+    static_cast<TListCollector<TEntry>*>(ud)->Add(i, eol, false);
+}
+
 }  // namespace
+
+bool TPulseWaveDriver::AwaitOperation(pa_operation* op, const bool& finished) {
+    bool done = WaitFor([&] { return finished || pa_context_get_state(FContext) != PA_CONTEXT_READY; });
+    if (!finished) pa_operation_cancel(op);
+    pa_operation_unref(op);
+    return done && finished;
+}
 
 int TPulseWaveDriver::ReadList(TWaveKind kind) {
     auto& list = kind == TWaveKind::In ? FSources : FSinks;
@@ -427,24 +446,16 @@ int TPulseWaveDriver::ReadList(TWaveKind kind) {
     if (kind == TWaveKind::In) {
         op = pa_context_get_source_info_list(
             FContext,
-            [](pa_context*, const pa_source_info* i, int eol, void* ud) {
-                static_cast<TListCollector<TEntry>*>(ud)->Add(
-                    i, eol, i && i->monitor_of_sink != PA_INVALID_INDEX);
-            },
+            OnSourceInfo<TEntry>,
             &c);
     } else {
         op = pa_context_get_sink_info_list(
             FContext,
-            [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
-                static_cast<TListCollector<TEntry>*>(ud)->Add(i, eol, false);
-            },
+            OnSinkInfo<TEntry>,
             &c);
     }
     if (!op) return MapPulseError(pa_context_errno(FContext));
-    bool done = WaitFor([&] { return c.Done || pa_context_get_state(FContext) != PA_CONTEXT_READY; });
-    if (!c.Done) pa_operation_cancel(op);
-    pa_operation_unref(op);
-    if (!done || !c.Done) {
+    if (!AwaitOperation(op, c.Done)) {
         FError = "The sound server \"" + ServerName() + "\" did not answer in time.";
         return MMSYSERR_TIMEOUT;
     }
@@ -461,24 +472,16 @@ int TPulseWaveDriver::QueryDevice(TWaveKind kind, const std::string& name, TEntr
     if (kind == TWaveKind::In) {
         op = pa_context_get_source_info_by_name(
             FContext, name.c_str(),
-            [](pa_context*, const pa_source_info* i, int eol, void* ud) {
-                static_cast<TListCollector<TEntry>*>(ud)->Add(
-                    i, eol, i && i->monitor_of_sink != PA_INVALID_INDEX);
-            },
+            OnSourceInfo<TEntry>,
             &c);
     } else {
         op = pa_context_get_sink_info_by_name(
             FContext, name.c_str(),
-            [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
-                static_cast<TListCollector<TEntry>*>(ud)->Add(i, eol, false);
-            },
+            OnSinkInfo<TEntry>,
             &c);
     }
     if (!op) return MapPulseError(pa_context_errno(FContext));
-    bool done = WaitFor([&] { return c.Done || pa_context_get_state(FContext) != PA_CONTEXT_READY; });
-    if (!c.Done) pa_operation_cancel(op);
-    pa_operation_unref(op);
-    if (!done || !c.Done) return MMSYSERR_TIMEOUT;
+    if (!AwaitOperation(op, c.Done)) return MMSYSERR_TIMEOUT;
     if (c.List.empty()) return MMSYSERR_BADDEVICEID;  // no such device (any more)
     entry = c.List.front();
     return MMSYSERR_NOERROR;

@@ -18,6 +18,7 @@
 
 struct pa_threaded_mainloop;
 struct pa_context;
+struct pa_operation;
 
 class TPulseWaveDriver : public TWaveDriver {
 public:
@@ -71,6 +72,9 @@ private:
     int DefaultName(TWaveKind kind, std::string& name);
     // Waits for Done to become true; false when the timeout passed first.
     template <class TPred> bool WaitFor(TPred done);
+    // Waits (bounded) until Finished is set by the operation's callbacks; cancels an
+    // unfinished operation and releases it. True when it finished in time.
+    bool AwaitOperation(pa_operation* op, const bool& finished);
     void Signal();
 
     std::string FServer;
