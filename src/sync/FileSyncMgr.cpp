@@ -290,6 +290,9 @@ void TFileSyncMgr::ProcessProfile(int i, TSyncStats& stats, TDateTime runStart) 
         Log(liInformation, "Profile " + std::to_string(i + 1) +
                                " contains a drive that is currently not available.");
         p.LastDetectTime = runStart;
+        // The warning counts in the run's totals like any other.
+        AddStats(FStats, stats);
+        FStatsAdded = true;
         return;
     }
 
@@ -601,6 +604,7 @@ bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
     if (!d.Copy && !d.BackupDest && !d.BackupOnChange) return true;
     if (FDetectOnly) {
         FProfile->ChangeCount++;
+        if (OnChangeDetected) OnChangeDetected(e.Source, e.Dest, false);
         return true;
     }
     if (VerboseLog) {
@@ -723,12 +727,14 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
     }
     if (FDetectOnly) {
         p.ChangeCount += names.Count();
+        if (OnChangeDetected)
+            for (int k = 0; k < names.Count(); ++k) OnChangeDetected(entries[k].Source, names[k], true);
         return;
     }
     if (names.Empty()) return;
     const int historyCount = p.HistoryFiles.Count();
     if (names.Count() >= 26 && names.Count() > 0.25 * historyCount) {
-        if (FSyncNow || !FManual) {
+        if (FSyncNow || !FManual || PostponeLargeDeletions) {
             // Nobody is asked in an automatic run: the deletions wait for a manual one.
             Warn("Warning: " + std::to_string(names.Count()) + " deletions of profile " +
                  Profiles.Line(i) + " postponed: more files than usual are missing in the source.");

@@ -129,6 +129,10 @@ public:
     // Comment put on the backups of the run.
     std::string BackupComment;
     bool VerboseLog = false;
+    // A manual run in which nobody can answer the question about a large number of
+    // deletions (a command line without a terminal) postpones them as automatic runs do:
+    // they stay in the history and wait for a run that can ask.
+    bool PostponeLargeDeletions = false;
 
     std::function<bool()> OnBeforeSync;
     std::function<void()> OnAfterSync;
@@ -136,6 +140,10 @@ public:
     std::function<void()> OnProfilesChanged;
     std::function<void(const TSyncStats&)> OnStats;
     std::function<void(TLogItem level, const std::string& text)> OnLog;
+    // A detection pass names each change it counts: a copy of Source to Dest, or the
+    // deletion of Dest (Source is then the history entry that went).
+    std::function<void(const std::string& source, const std::string& dest, bool deletion)>
+        OnChangeDetected;
 
     // --- The per-file steps (public so that the run's parts can be driven alone) --------
     struct TDecision {

@@ -212,6 +212,7 @@ TEST_F(TFileSyncMgrTest, MissingSourceRootDeletesNothingAndKeepsTheHistory) {
     fs::remove_all(Src);
     TSyncStats s = Run();
     EXPECT_EQ(s.FilesDeleted, 0);
+    EXPECT_EQ(s.WarningCount, 1);
     EXPECT_TRUE(fs::exists(Dst + "a.txt"));
     EXPECT_TRUE(fs::exists(Dst + "b.txt"));
     EXPECT_EQ(p.HistoryFiles.Count(), 2);
@@ -302,6 +303,28 @@ TEST_F(TFileSyncMgrTest, LargeDeletionsAskInManualRunsAndWaitInAutomaticOnes) {
     EXPECT_EQ(s.FilesDeleted, 30);
     EXPECT_FALSE(fs::exists(Dst + "f0.txt"));
     EXPECT_TRUE(fs::exists(Dst + "f39.txt"));
+}
+
+TEST_F(TFileSyncMgrTest, ManualRunThatCannotAskPostponesLargeDeletions) {
+    TSyncProfile& p = AddProfile({O::SyncDeletedObjects});
+    for (int i = 0; i < 40; ++i) Put(Src + "f" + std::to_string(i) + ".txt", "x", 0);
+    Run();
+    for (int i = 0; i < 30; ++i) fs::remove(Src + "f" + std::to_string(i) + ".txt");
+    Mgr.PostponeLargeDeletions = true;
+    TSyncStats s = Run();
+    EXPECT_TRUE(Prompter.Questions.empty());
+    EXPECT_EQ(s.FilesDeleted, 0);
+    EXPECT_EQ(s.WarningCount, 1);
+    EXPECT_EQ(Names(Dst).size(), 40u);
+    EXPECT_EQ(p.HistoryFiles.Count(), 40);
+
+    // A run that can ask gets the question for the same deletions.
+    Mgr.PostponeLargeDeletions = false;
+    Prompter.Answers.push_back(TMsgDlgBtn::mbOK);
+    s = Run();
+    EXPECT_EQ(Prompter.Questions.size(), 1u);
+    EXPECT_EQ(s.FilesDeleted, 30);
+    EXPECT_EQ(Names(Dst).size(), 10u);
 }
 
 TEST_F(TFileSyncMgrTest, DeletionThresholdOfAQuarter) {
@@ -488,6 +511,33 @@ TEST_F(TFileSyncMgrTest, DetectionPassOnlyCountsChanges) {
     s = Run();
     EXPECT_EQ(s.FilesSynced, 1);
     EXPECT_EQ(p.ChangeCount, 0);
+}
+
+TEST_F(TFileSyncMgrTest, DetectionPassNamesEachChange) {
+    TSyncProfile& p = AddProfile({O::AutoDetect, O::SyncDeletedObjects});
+    Put(Src + "same.txt", "s", 0);
+    Put(Src + "changed.txt", "c", 0);
+    Put(Src + "gone.txt", "g", 0);
+    Run();
+    Put(Src + "changed.txt", "c2", 1);
+    Put(Src + "new.txt", "n", 1);
+    fs::remove(Src + "gone.txt");
+    std::vector<std::string> seen;
+    Mgr.OnChangeDetected = [&](const std::string& source, const std::string& dest, bool deletion) {
+        seen.push_back((deletion ? "delete " : "copy ") + source + " " + dest);
+    };
+    Mgr.NotBefore = 0;
+    p.Selected = false;
+    Clock.Time += 1;
+    TSyncStats s = Run({O::AutoDetect});
+    EXPECT_EQ(s.FilesSynced + s.FilesDeleted, 0);
+    EXPECT_EQ(p.ChangeCount, 3);
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"copy " + Src + "changed.txt " + Dst + "changed.txt",
+                                              "copy " + Src + "new.txt " + Dst + "new.txt",
+                                              "delete " + Src + "gone.txt " + Dst + "gone.txt"}));
+    EXPECT_EQ(qntest::ReadFile(Dst + "changed.txt"), "c");
+    EXPECT_TRUE(fs::exists(Dst + "gone.txt"));
 }
 
 TEST_F(TFileSyncMgrTest, FailedCopiesAndBackupsLoseNothingAndAreRetried) {
