@@ -1,6 +1,7 @@
 // The quennick command line: a sub-command dispatcher for the headless engines.
 #include "cli/DiffCommand.h"
 #include "cli/FindCommand.h"
+#include "cli/SyncCommand.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@ struct TCommand {
 const TCommand Commands[] = {
     {"diff", "compare two text files line by line", RunDiffCommand},
     {"find", "find files by masks, a name pattern and a text pattern", RunFindCommand},
+    {"sync", "run the profiles of a sync document, or add one", RunSyncCommand},
 };
 
 void PrintUsage(FILE* out) {

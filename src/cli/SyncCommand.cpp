@@ -1,0 +1,664 @@
+#include "cli/SyncCommand.h"
+
+#include "search/FindFiles.h"
+#include "sync/FileSyncMgr.h"
+#include "sync/SyncDocument.h"
+#include "sync/SyncProfile.h"
+#include "sync/SyncPrompter.h"
+
+#include "app/AppMgr.h"
+#include "common/SafeFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using O = TFileSyncOption;
+
+namespace {
+
+const char Usage[] =
+    "Usage: quennick sync [OPTION]... DOCUMENT.fmw\n"
+    "       quennick sync --add DOCUMENT.fmw SOURCE DESTINATION [--option NAME=0|1]...\n"
+    "Run the profiles of a sync document once, as a manual sync, and save the document\n"
+    "with their new history; or add a profile to a document (made when missing).\n"
+    "\n"
+    "  -p, --profile N      run only profile N (counted from 1 in the document's order)\n"
+    "      --detect-only    look for changes without copying or deleting anything, and\n"
+    "                       print what a sync would do; the document is not changed\n"
+    "      --batch          never ask, even on a terminal: take the safe answers\n"
+    "  -v, --verbose        log every file copied, backed up or deleted\n"
+    "      --add            add a profile that syncs SOURCE into the folder DESTINATION;\n"
+    "                       SOURCE is a folder (its files and sub-folders), a folder\n"
+    "                       with a file mask ('/data/*.txt') or one file\n"
+    "      --option NAME=0|1\n"
+    "                       with --add: turn one profile option on (1) or off (0);\n"
+    "                       may be repeated\n"
+    "  -h, --help           show this help and exit\n"
+    "\n"
+    "A run takes the profiles whose option ManRefresh is on. A new profile gets the\n"
+    "options of a dropped folder (SyncIfDateChanged, CascadeDir, SourceDirectory,\n"
+    "ManRefresh, TextInFileInclude, SyncDeletedObjects, CompareFileSize,\n"
+    "MoveRenameDest) or of a dropped file (the same without CascadeDir and\n"
+    "SourceDirectory). Option names:\n"
+    "%s\n"
+    "\n"
+    "Questions (a newer destination, a large number of deletions) are asked on the\n"
+    "terminal. Without one the safe answer is taken and said on standard error: a\n"
+    "newer destination is kept, a changed destination is backed up before it is\n"
+    "replaced, and a large number of deletions waits for a run that can ask.\n"
+    "\n"
+    "Exit status: 0 when everything was done, 1 when something was left alone for\n"
+    "safety or failed (warnings, errors, postponed deletions, questions answered\n"
+    "without a terminal, an interrupted run, a document that could not be saved), 2 on\n"
+    "a bad argument or a document that cannot be used.\n";
+
+constexpr const char* Me = "quennick sync: ";
+
+std::string OptionNames() {
+    std::string out;
+    size_t col = 0;
+    for (int i = 0; i < FileSyncOptionCount; ++i) {
+        std::string name(FileSyncOptionName(static_cast<TFileSyncOption>(i)));
+        if (col == 0) {
+            out += "  ";
+            col = 2;
+        } else if (col + 1 + name.size() > 78) {
+            out += "\n  ";
+            col = 2;
+        } else {
+            out += ' ';
+            ++col;
+        }
+        out += name;
+        col += name.size();
+    }
+    return out;
+}
+
+// Texts of the engine and the document use "\r\n" between lines.
+std::string Plain(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') continue;
+        out += text[i];
+    }
+    return out;
+}
+
+// The progress line: on a terminal, the latest status with the progress of the current
+// copy, on one line of standard error, drawn again at most four times a second.
+class TProgressLine : public IStatusControl, public ILocationGauge {
+public:
+    explicit TProgressLine(bool enabled) : FEnabled(enabled) {}
+    void SetStatusText(const std::string& text) override {
+        if (!FEnabled) return;
+        FText = text;
+        Draw(false);
+    }
+    void PushRange(int64_t maximum, int64_t progress) override {
+        FRanges.push_back({maximum, progress});
+    }
+    void PopRange() override {
+        if (!FRanges.empty()) FRanges.pop_back();
+    }
+    void AddProgress(int64_t delta) override {
+        if (FRanges.empty()) return;
+        FRanges.back().Progress += delta;
+        if (FEnabled) Draw(false);
+    }
+    void Clear() {
+        if (!FShown) return;
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+        FShown = false;
+    }
+
+private:
+    struct TRange {
+        int64_t Maximum, Progress;
+    };
+    void Draw(bool force) {
+        auto now = std::chrono::steady_clock::now();
+        if (!force && FDrawn && now - FLast < std::chrono::milliseconds(250)) return;
+        FLast = now;
+        FDrawn = true;
+        struct winsize ws {};
+        size_t width = ::ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col - 1 : 79;
+        std::string tail;
+        if (!FRanges.empty() && FRanges.back().Maximum > 1) {
+            int64_t pct = FRanges.back().Progress * 100 / FRanges.back().Maximum;
+            tail = " " + std::to_string(std::min<int64_t>(pct, 100)) + "%";
+        }
+        std::string line;
+        for (char c : FText) line += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
+        if (line.size() + tail.size() > width && width > tail.size() + 3)
+            line = "..." + line.substr(line.size() - (width - tail.size() - 3));
+        std::fprintf(stderr, "\r%s%s\x1b[K", line.c_str(), tail.c_str());
+        std::fflush(stderr);
+        FShown = true;
+    }
+
+    bool FEnabled;
+    bool FShown = false;
+    bool FDrawn = false;
+    std::string FText;
+    std::vector<TRange> FRanges;
+    std::chrono::steady_clock::time_point FLast{};
+};
+
+// Lines of the location layer's log (copies, backups, deletions, its errors) on standard
+// error, without the log's time stamp.
+class TStderrMemo : public ILogMemo {
+public:
+    explicit TStderrMemo(TProgressLine& progress) : FProgress(progress) {}
+    int LineCount() const override { return FCount; }
+    void AddLine(const std::string& line) override {
+        FProgress.Clear();
+        std::string_view text = line;
+        // "yyyy/mm/dd hh:nn:ss: "
+        if (text.size() > 21 && text[4] == '/' && text[7] == '/' && text[19] == ':' && text[20] == ' ')
+            text.remove_prefix(21);
+        std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
+        ++FCount;
+    }
+    TQNStringList Lines() const override { return {}; }
+    void Clear() override {}
+    int VisibleLineCount() const override { return 0; }
+    void SetTopLine(int) override {}
+
+private:
+    TProgressLine& FProgress;
+    int FCount = 0;
+};
+
+const char* ButtonName(TMsgDlgBtn b) {
+    switch (b) {
+        case TMsgDlgBtn::mbYes: return "Yes";
+        case TMsgDlgBtn::mbNo: return "No";
+        case TMsgDlgBtn::mbOK: return "OK";
+        case TMsgDlgBtn::mbCancel: return "Cancel";
+        case TMsgDlgBtn::mbRetry: return "Retry";
+    }
+    return "?";
+}
+
+bool Offers(const TMsgDlgButtons& buttons, TMsgDlgBtn b) {
+    for (TMsgDlgBtn x : buttons)
+        if (x == b) return true;
+    return false;
+}
+
+// Questions on the terminal (standard input when it is one, else the process's terminal);
+// without a terminal every question gets the answer that loses nothing, and says so.
+class TCliPrompter : public ISyncPrompter {
+public:
+    TCliPrompter(TProgressLine& progress, bool batch) : FProgress(progress) {
+        if (batch) return;
+        if (::isatty(0) == 1) {
+            FIn = stdin;
+            FOut = stderr;
+        } else if (std::FILE* tty = std::fopen("/dev/tty", "r+")) {
+            FIn = FOut = FTty = tty;
+        }
+    }
+    ~TCliPrompter() override {
+        if (FTty) std::fclose(FTty);
+    }
+    TCliPrompter(const TCliPrompter&) = delete;
+    TCliPrompter& operator=(const TCliPrompter&) = delete;
+
+    bool CanAsk() const { return FIn != nullptr; }
+    // Questions answered without the user.
+    int SafeAnswers = 0;
+    // In a detection pass nothing is done with the answers: nobody is asked and nothing
+    // is said.
+    bool Quiet = false;
+
+    void ShowMessage(const std::string& text) override {
+        FProgress.Clear();
+        std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
+    }
+    TMsgDlgBtn MessageDlg(const std::string& text, TMsgDlgType,
+                          const TMsgDlgButtons& buttons) override {
+        FProgress.Clear();
+        if (Quiet) return SafeAnswer(text, buttons);
+        if (FIn) {
+            if (auto answer = Ask(text, buttons)) return *answer;
+        }
+        TMsgDlgBtn answer = SafeAnswer(text, buttons);
+        ++SafeAnswers;
+        std::string question = Plain(text);
+        for (char& c : question)
+            if (c == '\n') c = ' ';
+        std::fprintf(stderr, "%snobody to ask \"%s\": answered %s%s.\n", Me, question.c_str(),
+                     ButtonName(answer), Reason(text, answer));
+        return answer;
+    }
+    // Documents are only written under the name given on the command line.
+    std::string PromptFileName(const TSyncFileDialog&) override { return {}; }
+    void ShowStatus(const std::string& text) override { FProgress.SetStatusText(text); }
+
+private:
+    static bool IsBackupQuestion(const std::string& text) {
+        return text.find("like to backup the destination file?") != std::string::npos;
+    }
+    // Cancel where offered (a newer destination is kept, deletions wait), No otherwise
+    // (a document of a newer version is not opened) - except that a destination which
+    // changed on its own is backed up before the source replaces it.
+    static TMsgDlgBtn SafeAnswer(const std::string& text, const TMsgDlgButtons& buttons) {
+        if (IsBackupQuestion(text) && Offers(buttons, TMsgDlgBtn::mbYes)) return TMsgDlgBtn::mbYes;
+        return EscapeAnswer(buttons);
+    }
+    static const char* Reason(const std::string& text, TMsgDlgBtn answer) {
+        if (IsBackupQuestion(text) && answer == TMsgDlgBtn::mbYes)
+            return " (the destination is backed up before it is replaced)";
+        if (text.find("is newer than source") != std::string::npos && answer == TMsgDlgBtn::mbCancel)
+            return " (the newer destination is kept)";
+        if (text.find("preparing for deletion") != std::string::npos)
+            return " (nothing is deleted)";
+        return "";
+    }
+    std::optional<TMsgDlgBtn> Ask(const std::string& text, const TMsgDlgButtons& buttons) {
+        std::string choices;
+        for (TMsgDlgBtn b : buttons) {
+            const char* name = ButtonName(b);
+            if (!choices.empty()) choices += '/';
+            choices += '[';
+            choices += static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+            choices += ']';
+            choices += name + 1;
+        }
+        for (;;) {
+            std::fprintf(FOut, "\n%s\n%s? ", Plain(text).c_str(), choices.c_str());
+            std::fflush(FOut);
+            char line[256];
+            if (!std::fgets(line, sizeof line, FIn)) {
+                std::fputc('\n', FOut);
+                return std::nullopt;  // end of input or interrupted: the safe answer
+            }
+            char c = 0;
+            for (char* p = line; *p; ++p)
+                if (!std::isspace(static_cast<unsigned char>(*p))) {
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+                    break;
+                }
+            for (TMsgDlgBtn b : buttons)
+                if (c != 0 && std::tolower(static_cast<unsigned char>(ButtonName(b)[0])) == c) return b;
+        }
+    }
+
+    TProgressLine& FProgress;
+    std::FILE* FIn = nullptr;
+    std::FILE* FOut = nullptr;
+    std::FILE* FTty = nullptr;
+};
+
+void OnInterrupt(int) { SyncContinue.store(false); }
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "%s%s\nRun 'quennick sync --help' for the options.\n", Me, message.c_str());
+    return 2;
+}
+
+// An error about the document or the run (not about the arguments).
+int Error(int code, const std::string& message) {
+    std::fprintf(stderr, "%s%s\n", Me, message.c_str());
+    return code;
+}
+
+bool HasDocumentExtension(const std::string& path) {
+    std::string name = fs::path(path).filename().string();
+    if (name.size() < 5) return false;
+    std::string ext = name.substr(name.size() - 4);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".fmw" || ext == ".qns";
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    fs::path p = fs::absolute(path, ec);
+    if (ec) return path;
+    std::string out = p.lexically_normal().string();
+    // "dir/." normalises to "dir/": keep the trailing slash only where the input had one.
+    bool slash = !path.empty() && path.back() == '/';
+    while (out.size() > 1 && out.back() == '/') out.pop_back();
+    if (slash && out != "/") out += '/';
+    return out;
+}
+
+struct TArgs {
+    bool Add = false, DetectOnly = false, Batch = false, Verbose = false;
+    std::optional<int> Profile;
+    std::vector<std::pair<TFileSyncOption, bool>> Options;
+    std::vector<std::string> Positional;
+};
+
+// Parses the words; nullopt after a message (Code then holds the exit code).
+std::optional<TArgs> Parse(const std::vector<std::string>& args, int& code) {
+    TArgs a;
+    bool optionsEnd = false;
+    code = 2;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& w = args[i];
+        if (optionsEnd || w.empty() || w[0] != '-' || w == "-") {
+            a.Positional.push_back(w);
+            continue;
+        }
+        // "--name=value" or "--name value" (also "-p N").
+        auto value = [&](std::initializer_list<const char*> names, std::string& out) -> int {
+            for (const char* name : names) {
+                std::string prefix = std::string(name) + "=";
+                if (w.compare(0, prefix.size(), prefix) == 0 && name[1] == '-') {
+                    out = w.substr(prefix.size());
+                    return 1;
+                }
+                if (w == name) {
+                    if (i + 1 >= args.size()) return -1;
+                    out = args[++i];
+                    return 1;
+                }
+            }
+            return 0;
+        };
+        std::string v;
+        int got;
+        if (w == "--") {
+            optionsEnd = true;
+        } else if (w == "-h" || w == "--help") {
+            std::printf(Usage, OptionNames().c_str());
+            code = 0;
+            return std::nullopt;
+        } else if (w == "--add") {
+            a.Add = true;
+        } else if (w == "--detect-only") {
+            a.DetectOnly = true;
+        } else if (w == "--batch") {
+            a.Batch = true;
+        } else if (w == "-v" || w == "--verbose") {
+            a.Verbose = true;
+        } else if ((got = value({"--profile", "-p"}, v)) != 0) {
+            if (got < 0) return Fail("option '--profile' needs a number"), std::nullopt;
+            char* end = nullptr;
+            errno = 0;
+            long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != 0 || errno != 0 || n < 1 || n > 1000000)
+                return Fail("bad profile number '" + v + "': profiles count from 1"), std::nullopt;
+            a.Profile = static_cast<int>(n);
+        } else if ((got = value({"--option"}, v)) != 0) {
+            if (got < 0) return Fail("option '--option' needs NAME=0 or NAME=1"), std::nullopt;
+            size_t eq = v.find('=');
+            std::string name = v.substr(0, eq), setting = eq == std::string::npos ? "" : v.substr(eq + 1);
+            std::optional<TFileSyncOption> o = FileSyncOptionByName(name);
+            if (!o)
+                return Fail("unknown profile option '" + name + "'; the options are:\n" + OptionNames()),
+                       std::nullopt;
+            if (setting != "0" && setting != "1")
+                return Fail("option " + name + " needs the value 0 or 1, as in " + name + "=1"),
+                       std::nullopt;
+            a.Options.emplace_back(*o, setting == "1");
+        } else {
+            return Fail("unknown option '" + w + "'"), std::nullopt;
+        }
+    }
+    if (a.Add) {
+        if (a.Profile || a.DetectOnly)
+            return Fail("--add cannot be combined with --profile or --detect-only"), std::nullopt;
+        if (a.Positional.size() != 3)
+            return Fail(a.Positional.size() < 3 ? "--add needs DOCUMENT, SOURCE and DESTINATION"
+                                                : "too many arguments: '" + a.Positional[3] + "'"),
+                   std::nullopt;
+    } else {
+        if (!a.Options.empty()) return Fail("--option only goes with --add"), std::nullopt;
+        if (a.Positional.size() != 1)
+            return Fail(a.Positional.empty() ? "DOCUMENT is needed"
+                                             : "too many arguments: '" + a.Positional[1] + "'"),
+                   std::nullopt;
+    }
+    const std::string& doc = a.Positional[0];
+    if (!HasDocumentExtension(doc))
+        return Fail("'" + doc + "' is not a sync document name: it must end in .fmw (or .qns)"),
+               std::nullopt;
+    for (const std::string& p : a.Positional)
+        if (p.empty()) return Fail("an argument is empty"), std::nullopt;
+    return a;
+}
+
+// Loads an existing document (or, with MayBeNew, names a new one). Returns 0 or the exit code.
+int LoadDocument(TSyncDocument& doc, const std::string& path, bool mayBeNew) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT || !mayBeNew)
+            return Error(2, "cannot open the document " + path + ": " + std::strerror(errno));
+    } else if (S_ISDIR(st.st_mode)) {
+        return Error(2, "cannot open the document " + path + ": it is a folder");
+    }
+    try {
+        if (!doc.LoadFile(path))
+            return Error(1, "the document " + path + " was not opened: it was saved by a newer version");
+    } catch (const std::exception& e) {
+        return Error(2, "cannot read the document " + path + ": " + e.what());
+    }
+    return 0;
+}
+
+int AddProfile(const TArgs& a, TSyncDocument& doc, TFindFiles& engine) {
+    const std::string docPath = Absolute(a.Positional[0]);
+    std::string source = Absolute(a.Positional[1]);
+    std::string dest = Absolute(a.Positional[2]);
+    // A folder: its files (and, with CascadeDir, everything below).
+    std::error_code ec;
+    bool folder = true;
+    if (fs::is_directory(source, ec)) {
+        if (source.back() != '/') source += '/';
+        source += '*';
+    } else if (source.find_first_of("*?") == std::string::npos) {
+        if (!fs::exists(source, ec)) return Error(2, "the source " + source + " does not exist");
+        folder = false;
+    } else if (!fs::is_directory(LocalRootFolder(source), ec)) {
+        return Error(2, "the folder of the source " + source + " does not exist");
+    }
+    if (fs::exists(dest, ec) && !fs::is_directory(dest, ec))
+        return Error(2, "the destination " + dest + " is a file: it must be a folder");
+    if (dest.back() != '/') dest += '/';
+
+    if (int code = LoadDocument(doc, docPath, true)) return code;
+    const int index = doc.AddDroppedProfile(source, folder, &engine);
+    if (!doc.SetDest({index}, dest, &engine))
+        return Error(2, "the destination " + dest + " cannot be used; the document is unchanged");
+    TSyncProfile& p = doc.Profiles().Profile(index);
+    for (auto [option, on] : a.Options) {
+        p.Options.Set(option, on);
+        if (p.EngineCopy) p.EngineCopy->Options.Set(option, on);
+    }
+    if (!doc.SaveFile()) return Error(1, "the document " + docPath + " could not be saved");
+    std::printf("Added profile %d: %s\n", index + 1, doc.Profiles().Line(index).c_str());
+    return 0;
+}
+
+// Why a profile cannot take part in a manual run, or empty.
+std::string NotRunnable(const TSyncProfileList& profiles, int i) {
+    const TSyncProfile& p = profiles.Profile(i);
+    if (p.Has(O::FilterPreviousProfile)) return "it only filters the profile above it";
+    if (ProfileDest(profiles.Line(i)).empty()) return "it has no destination";
+    if (!p.Has(O::ManRefresh)) return "its option ManRefresh (manual sync) is off";
+    return {};
+}
+
+}  // namespace
+
+int RunSyncCommand(const std::vector<std::string>& args) {
+    int code = 0;
+    std::optional<TArgs> parsed = Parse(args, code);
+    if (!parsed) return code;
+    const TArgs& a = *parsed;
+
+    // On a terminal, unless the changes of a detection pass are printed to that terminal too.
+    TProgressLine progress(::isatty(2) == 1 && !(a.DetectOnly && ::isatty(1) == 1));
+    TStderrMemo memo(progress);
+    TCliPrompter prompter(progress, a.Batch);
+    TFindFiles engine(nullptr, &memo, &progress, &progress);
+    // One run per process: no listing needs to be kept for a later one.
+    engine.CacheListings = false;
+    SetDefaultLocationOwner(&engine);
+    struct TUnregister {
+        ~TUnregister() { SetDefaultLocationOwner(nullptr); }
+    } unregister;
+    // The location layer logs copies, backups and deletions only when asked to; its
+    // warnings and errors always.
+    LogOptions().Disabled = false;
+    LogOptions().Levels = a.Verbose ? 0b01111110 : 0b01100000;
+
+    TSyncDocument doc(prompter);
+    doc.FromCommandLine = true;
+    if (a.Add) return AddProfile(a, doc, engine);
+
+    const std::string docPath = Absolute(a.Positional[0]);
+    if (int c = LoadDocument(doc, docPath, false)) return c;
+    TSyncProfileList& profiles = doc.Profiles();
+    if (profiles.Empty())
+        return Error(2, "the document " + docPath + " holds no profiles; add one with --add");
+    std::vector<bool> chosen(profiles.Count(), false);
+    if (a.Profile) {
+        const int i = *a.Profile - 1;
+        if (i >= profiles.Count())
+            return Error(2, "there is no profile " + std::to_string(*a.Profile) + ": the document holds " +
+                                std::to_string(profiles.Count()) + " profile(s)");
+        std::string why = NotRunnable(profiles, i);
+        if (!why.empty())
+            return Error(2, "profile " + std::to_string(*a.Profile) + " cannot be run: " + why);
+        chosen[i] = true;
+    } else {
+        bool any = false;
+        for (int i = 0; i < profiles.Count(); ++i) any |= chosen[i] = NotRunnable(profiles, i).empty();
+        if (!any)
+            return Error(2, "no profile of " + docPath +
+                                " takes part in manual syncs (option ManRefresh)");
+    }
+
+    // The engine works on copies; the document takes them back after the run.
+    TFileSyncMgr mgr(engine, prompter);
+    TSyncDocOptions options = doc.Options();
+    options.TurnOffLogging = false;
+    options.LogLevels[liWarning] = options.LogLevels[liError] = true;
+    mgr.LoadOptions(options);
+    mgr.PostponeLargeDeletions = !prompter.CanAsk();
+    int problems = 0;
+    mgr.OnLog = [&](TLogItem level, const std::string& text) {
+        // A profile whose source or destination is not there is left alone: worth saying in
+        // the exit code too.
+        if (level == liWarning || level == liError ||
+            text.find("contains a drive that is currently not available.") != std::string::npos)
+            ++problems;
+        progress.Clear();
+        std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
+    };
+    for (int i = 0; i < profiles.Count(); ++i) {
+        TSyncProfile& p = profiles.Profile(i);
+        std::unique_ptr<TSyncProfile> copy = NewProfile(false);
+        CopyProfile(p.EngineCopy ? *p.EngineCopy : p, *copy);
+        CopyProfileSettings(p, *copy);
+        copy->Selected = chosen[i];
+        if (a.DetectOnly) {
+            // A detection pass of every chosen profile, due at once.
+            copy->Selected = false;
+            copy->Options.Exclude(O::AutoRefresh);
+            copy->Options.Set(O::AutoDetect, chosen[i]);
+            copy->LastDetectTime = 0;
+            copy->ChangeCount = 0;
+            copy->ChangeDetectedTime = NoChangeDetected;
+        }
+        mgr.Profiles.Add(profiles.Line(i), std::move(copy));
+    }
+
+    int changes = 0;
+    if (a.DetectOnly) {
+        prompter.Quiet = true;
+        mgr.NotBefore = 0;
+        mgr.OnChangeDetected = [&](const std::string& source, const std::string& dest, bool deletion) {
+            ++changes;
+            if (deletion)
+                std::printf("delete %s\n", dest.c_str());
+            else
+                std::printf("copy %s -> %s\n", source.c_str(), dest.c_str());
+        };
+    }
+
+    struct sigaction sa {}, oldInt {}, oldTerm {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, &oldInt);
+    ::sigaction(SIGTERM, &sa, &oldTerm);
+    struct TRestore {
+        struct sigaction Int, Term;
+        ~TRestore() {
+            ::sigaction(SIGINT, &Int, nullptr);
+            ::sigaction(SIGTERM, &Term, nullptr);
+            SyncContinue.store(true);
+        }
+    } restore{oldInt, oldTerm};
+    SyncContinue.store(true);
+
+    static char outBuf[1 << 16];
+    std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
+    TSyncStats stats;
+    try {
+        mgr.Sync(stats, a.DetectOnly ? TFileSyncOptions{O::AutoDetect} : TFileSyncOptions{O::ManRefresh});
+    } catch (const std::exception& e) {
+        progress.Clear();
+        std::fprintf(stderr, "%sthe run failed: %s\n", Me, e.what());
+        ++problems;
+    }
+    progress.Clear();
+    const bool interrupted = !SyncContinue.load();
+
+    if (a.DetectOnly) {
+        std::printf("%d change(s) found.\n", changes);
+        std::fflush(stdout);
+    } else {
+        if (stats.ProfileOrSync.empty()) stats.ProfileOrSync = "Manual Sync Summary";
+        // The summary's columns, without their padding.
+        for (const std::string& line : SyncSummaryLines(stats)) {
+            std::string text;
+            for (char c : line)
+                if (c != ' ' || (!text.empty() && text.back() != ' ')) text += c;
+            while (!text.empty() && text.back() == ' ') text.pop_back();
+            std::printf("%s\n", text.c_str());
+        }
+        std::fflush(stdout);
+        // The new history and run state go into the document; the user's choice of profiles
+        // stays as it was.
+        for (int i = 0; i < profiles.Count(); ++i) {
+            TSyncProfile& p = profiles.Profile(i);
+            const bool selected = p.Selected;
+            CopyProfile(mgr.Profiles.Profile(i), p);
+            p.Selected = selected;
+            if (p.EngineCopy) CopyProfile(p, *p.EngineCopy);
+        }
+        if (!doc.SaveFile()) {
+            std::fprintf(stderr, "%sthe document %s could not be saved\n", Me, docPath.c_str());
+            ++problems;
+        }
+    }
+    if (interrupted) std::fprintf(stderr, "%sinterrupted; the run is incomplete.\n", Me);
+    if (std::ferror(stdout)) {
+        std::fprintf(stderr, "%scannot write the results: %s\n", Me, std::strerror(errno));
+        ++problems;
+    }
+    return problems == 0 && stats.WarningCount == 0 && stats.ErrorCount == 0 &&
+                   prompter.SafeAnswers == 0 && !interrupted
+               ? 0
+               : 1;
+}

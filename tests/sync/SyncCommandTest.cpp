@@ -1,0 +1,499 @@
+// "quennick sync" end to end: the real program on folders made by the tests, its exit codes
+// and messages, and what it leaves on disk when it is killed, when a source goes missing or
+// cannot be read, and when a destination comes up empty.
+#include "sync/SyncDocument.h"
+
+#include "SyncTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <grp.h>
+#include <map>
+#include <optional>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utime.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRun {
+    int Code = -1;
+    std::string Out, Err;
+};
+
+// "quennick sync ARGS" in a session of its own (so without a terminal), with no input,
+// its output in files, optionally as another user.
+class TSyncProcess {
+public:
+    explicit TSyncProcess(std::vector<std::string> args, uid_t asUser = 0) {
+        args.insert(args.begin(), {QN_QUENNICK, "sync"});
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string out = FOutDir / "out", err = FOutDir / "err";
+        FOut = out;
+        FErr = err;
+        const pid_t parent = ::getpid();
+        FPid = ::fork();
+        if (FPid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) ::_exit(127);
+            ::setsid();
+            int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int in = ::open("/dev/null", O_RDONLY);
+            if (o < 0 || e < 0 || in < 0) ::_exit(125);
+            if (asUser != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(asUser) != 0 ||
+                                ::setuid(asUser) != 0))
+                ::_exit(124);
+            ::dup2(in, 0);
+            ::dup2(o, 1);
+            ::dup2(e, 2);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~TSyncProcess() {
+        if (FPid > 0 && !FExit) {
+            ::kill(FPid, SIGKILL);
+            ::waitpid(FPid, nullptr, 0);
+        }
+    }
+    TSyncProcess(const TSyncProcess&) = delete;
+    TSyncProcess& operator=(const TSyncProcess&) = delete;
+
+    bool Running() {
+        if (FPid > 0 && !FExit) {
+            int status = 0;
+            if (::waitpid(FPid, &status, WNOHANG) == FPid)
+                FExit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        return !FExit;
+    }
+    void Signal(int sig) {
+        if (Running()) ::kill(FPid, sig);
+    }
+    TRun Finish(std::chrono::seconds bound = std::chrono::seconds(240)) {
+        TRun r;
+        if (!qntest::WaitFor([&] { return !Running(); }, bound)) {
+            ADD_FAILURE() << "quennick sync did not finish";
+            return r;
+        }
+        r.Code = *FExit;
+        r.Out = qntest::ReadFile(FOut);
+        r.Err = qntest::ReadFile(FErr);
+        return r;
+    }
+
+private:
+    qntest::TTempDir FOutDir{"qnsyncrun"};
+    std::string FOut, FErr;
+    pid_t FPid = -1;
+    std::optional<int> FExit;
+};
+
+TRun Sync(const std::vector<std::string>& args, uid_t asUser = 0) {
+    return TSyncProcess(args, asUser).Finish();
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+void Put(const std::string& path, const std::string& text, int hours = 0) {
+    fs::create_directories(fs::path(path).parent_path());
+    qntest::WriteFile(path, text);
+    utimbuf t{};
+    t.actime = t.modtime = 1700000000 + hours * 3600;
+    ASSERT_EQ(::utime(path.c_str(), &t), 0);
+}
+
+// Every entry below Root: files with their bytes, folders as "/".
+std::map<std::string, std::string> Tree(const std::string& root) {
+    std::map<std::string, std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it); it.increment(ec)) {
+        std::string rel = fs::relative(it->path(), root).string();
+        if (it->is_directory()) out[rel] = "/";
+        else if (it->file_size() > (1 << 20)) out[rel] = std::to_string(it->file_size()) + " bytes";
+        else out[rel] = qntest::ReadFile(it->path().string());
+    }
+    return out;
+}
+
+bool SameBytes(const std::string& a, const std::string& b) {
+    std::FILE* fa = std::fopen(a.c_str(), "rb");
+    std::FILE* fb = std::fopen(b.c_str(), "rb");
+    bool same = fa && fb;
+    std::vector<char> ba(1 << 20), bb(1 << 20);
+    while (same) {
+        size_t na = std::fread(ba.data(), 1, ba.size(), fa), nb = std::fread(bb.data(), 1, bb.size(), fb);
+        same = na == nb && std::memcmp(ba.data(), bb.data(), na) == 0;
+        if (na == 0) break;
+    }
+    if (fa) std::fclose(fa);
+    if (fb) std::fclose(fb);
+    return same;
+}
+
+std::vector<std::string> Temporaries(const std::string& root) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it); it.increment(ec))
+        if (it->path().filename().string().rfind(".qncopy-", 0) == 0) out.push_back(it->path().string());
+    return out;
+}
+
+void ChownTree(const std::string& root, uid_t user) {
+    ASSERT_EQ(::chown(root.c_str(), user, user), 0);
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        ASSERT_EQ(::lchown(e.path().c_str(), user, user), 0);
+}
+
+struct TSyncCli : ::testing::Test {
+    qntest::TTempDir Dir{"qnsynccli"};
+    std::string D = Dir.Path();
+    std::string Doc = D + "/doc.fmw";
+    std::string Src = D + "/src", Dst = D + "/dst";
+    // The superuser reads every folder: runs that need an unreadable one are made as an
+    // ordinary user.
+    uid_t User = ::geteuid() == 0 ? 65534 : 0;
+
+    void TearDown() override {
+        // Folders a test made unreadable are opened again for the clean-up.
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(D, fs::directory_options::skip_permission_denied, ec);
+             !ec && it != fs::end(it); it.increment(ec))
+            if (it->is_directory(ec)) ::chmod(it->path().c_str(), 0755);
+    }
+    TSyncProfile& Reload(TSyncDocument& doc, int i = 0) {
+        doc.LoadFile(Doc);
+        EXPECT_GT(doc.Profiles().Count(), i);
+        return doc.Profiles().Profile(i);
+    }
+};
+
+TEST_F(TSyncCli, ArgumentsExitCodesAndMessages) {
+    Put(Src + "/a.txt", "a");
+    fs::create_directories(Dst);
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+    const std::string docText = qntest::ReadFile(Doc);
+    fs::create_directories(D + "/folder.fmw");
+    Put(D + "/notes.txt", "the user's notes");
+    Put(D + "/empty.fmw", "<Options>\r\nVersion=3.40\r\n");
+    struct TCase {
+        std::vector<std::string> Args;
+        int Code;
+        std::string Says;  // in the output (exit 0) or the error output
+    } cases[] = {
+        {{"--help"}, 0, "Usage: quennick sync [OPTION]... DOCUMENT.fmw"},
+        {{}, 2, "DOCUMENT is needed"},
+        {{Doc, "more"}, 2, "too many arguments: 'more'"},
+        {{"--bogus", Doc}, 2, "unknown option '--bogus'"},
+        {{D + "/notes.txt"}, 2, "is not a sync document name: it must end in .fmw"},
+        {{D + "/missing.fmw"}, 2, "cannot open the document " + D + "/missing.fmw: No such file"},
+        {{D + "/folder.fmw"}, 2, "it is a folder"},
+        {{D + "/empty.fmw"}, 2, "holds no profiles; add one with --add"},
+        {{"--profile"}, 2, "option '--profile' needs a number"},
+        {{"--profile", "0", Doc}, 2, "bad profile number '0': profiles count from 1"},
+        {{"--profile=x", Doc}, 2, "bad profile number 'x'"},
+        {{"-p", "3", Doc}, 2, "there is no profile 3: the document holds 1 profile(s)"},
+        {{"--option", "MoveFile=1", Doc}, 2, "--option only goes with --add"},
+        {{"--add", Doc, Src}, 2, "--add needs DOCUMENT, SOURCE and DESTINATION"},
+        {{"--add", "--detect-only", Doc, Src, Dst}, 2, "cannot be combined"},
+        {{"--add", Doc, Src, Dst, "--option", "Bogus=1"}, 2,
+         "unknown profile option 'Bogus'; the options are:\n  PromptIfNewer BackupIfNewer"},
+        {{"--add", Doc, Src, Dst, "--option=MoveFile=yes"}, 2, "option MoveFile needs the value 0 or 1"},
+        {{"--add", Doc, D + "/nowhere", Dst}, 2, "the source " + D + "/nowhere does not exist"},
+        {{"--add", Doc, D + "/nowhere/*.txt", Dst}, 2, "the folder of the source"},
+        {{"--add", Doc, Src, D + "/notes.txt"}, 2, "is a file: it must be a folder"},
+        {{"--add", D + "/new.fmw", Src, Dst, "--option", "CascadeDir=0"}, 0,
+         "Added profile 1: " + Src + "/* -> " + Dst + "/"},
+    };
+    for (const TCase& c : cases) {
+        std::string shown;
+        for (const auto& a : c.Args) shown += "'" + a + "' ";
+        SCOPED_TRACE(shown);
+        TRun r = Sync(c.Args);
+        EXPECT_EQ(r.Code, c.Code) << r.Err;
+        EXPECT_TRUE(Has(c.Code == 0 ? r.Out : r.Err, c.Says)) << r.Out << r.Err;
+        if (c.Code != 0) {
+            EXPECT_EQ(r.Out, "");
+        }
+    }
+    // Nothing was written by the refused commands.
+    EXPECT_EQ(qntest::ReadFile(Doc), docText);
+    EXPECT_EQ(qntest::ReadFile(D + "/notes.txt"), "the user's notes");
+    EXPECT_FALSE(fs::exists(D + "/missing.fmw"));
+    EXPECT_FALSE(fs::exists(Dst + "/a.txt"));
+    // The option given by name was taken; the others are those of a dropped folder.
+    synctest::TScriptedPrompter prompter;
+    TSyncDocument doc(prompter);
+    doc.LoadFile(D + "/new.fmw");
+    ASSERT_EQ(doc.Profiles().Count(), 1);
+    TFileSyncOptions want = FolderDropOptions;
+    want.Exclude(TFileSyncOption::CascadeDir);
+    EXPECT_EQ(doc.Profiles().Profile(0).Options, want);
+}
+
+TEST_F(TSyncCli, AddedProfilesKeepFoldersInStep) {
+    const std::string Src2 = D + "/src2", Dst2 = D + "/dst2";
+    Put(Src + "/a.txt", "one");
+    Put(Src + "/sub/b.txt", "two");
+    Put(Src + "/c.txt", "three");
+    Put(Src2 + "/x.txt", "x");
+    Put(Src2 + "/y.txt", "y");
+    TRun r = Sync({"--add", Doc, Src, Dst});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "Added profile 1: " + Src + "/* -> " + Dst + "/\n");
+    ASSERT_EQ(Sync({"--add", Doc, Src2 + "/", Dst2, "--option", "SyncDeletedObjects=0"}).Code, 0);
+
+    // A detection pass says what would be done and does nothing.
+    const std::string added = qntest::ReadFile(Doc);
+    r = Sync({"--detect-only", Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "copy " + Src + "/a.txt -> " + Dst + "/a.txt\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "copy " + Src + "/sub/b.txt -> " + Dst + "/sub/b.txt\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "5 change(s) found.\n")) << r.Out;
+    EXPECT_FALSE(fs::exists(Dst));
+    EXPECT_FALSE(fs::exists(Dst2));
+    EXPECT_EQ(qntest::ReadFile(Doc), added);
+
+    r = Sync({Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "Manual Sync Summary\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "\n5 file(s) synced.\n")) << r.Out;
+    EXPECT_EQ(Tree(Dst), Tree(Src));
+    EXPECT_EQ(Tree(Dst2), Tree(Src2));
+
+    // A change, a new file and a deletion in each source.
+    Put(Src + "/a.txt", "one, changed", 1);
+    Put(Src + "/d.txt", "four");
+    fs::remove(Src + "/c.txt");
+    Put(Src2 + "/x.txt", "x, changed", 1);
+    fs::remove(Src2 + "/y.txt");
+    r = Sync({"--detect-only", "--profile", "1", Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "delete " + Dst + "/c.txt\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "3 change(s) found.\n")) << r.Out;
+
+    // Only the second profile: its deletion is not repeated (the option is off).
+    r = Sync({"--profile", "2", Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "\n1 file(s) synced.\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "\n0 file(s) deleted.\n")) << r.Out;
+    EXPECT_EQ(qntest::ReadFile(Dst2 + "/x.txt"), "x, changed");
+    EXPECT_EQ(qntest::ReadFile(Dst2 + "/y.txt"), "y");
+    EXPECT_EQ(qntest::ReadFile(Dst + "/a.txt"), "one");
+
+    r = Sync({Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "\n2 file(s) synced.\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "\n1 file(s) deleted.\n")) << r.Out;
+    EXPECT_EQ(Tree(Dst), Tree(Src));
+
+    // The document holds the new history and still loads; the profiles are not left
+    // selected.
+    synctest::TScriptedPrompter prompter;
+    TSyncDocument doc(prompter);
+    TSyncProfile& p = Reload(doc);
+    EXPECT_GE(p.HistoryFiles.IndexOf(Src + "/d.txt"), 0);
+    EXPECT_LT(p.HistoryFiles.IndexOf(Src + "/c.txt"), 0);
+    EXPECT_FALSE(p.Selected);
+    EXPECT_TRUE(fs::exists(Doc + ".bak"));
+    r = Sync({Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "\n0 file(s) synced.\n")) << r.Out;
+}
+
+TEST_F(TSyncCli, WithoutATerminalTheSafeAnswerIsTakenAndSaid) {
+    struct TCase {
+        const char* Option;
+        const char* Says;
+    } cases[] = {
+        {"PromptIfNewer=1", "answered Cancel (the newer destination is kept)"},
+        {"PromptIfNewer=0", "is newer than source file."},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Option);
+        fs::remove_all(Dst);
+        fs::remove(Doc);
+        Put(Src + "/a.txt", "source");
+        ASSERT_EQ(Sync({"--add", Doc, Src, Dst, "--option", c.Option}).Code, 0);
+        ASSERT_EQ(Sync({Doc}).Code, 0);
+        Put(Dst + "/a.txt", "edited in the destination", 2);
+        TRun r = Sync({Doc});
+        EXPECT_EQ(r.Code, 1) << r.Err;
+        EXPECT_TRUE(Has(r.Err, c.Says)) << r.Err;
+        EXPECT_EQ(qntest::ReadFile(Dst + "/a.txt"), "edited in the destination");
+    }
+}
+
+TEST_F(TSyncCli, KilledWhileCopyingLeavesNoPartialFileAndTheNextRunCompletes) {
+    // Big enough that the copy is still under way when the test sees its temporary file.
+    constexpr size_t Mib = 1 << 20, Size = 256 * Mib;
+    Put(Src + "/a.txt", "small");
+    Put(Src + "/z.txt", "last");
+    {
+        std::string block(Mib, '\0');
+        std::FILE* f = std::fopen((Src + "/big.bin").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        for (size_t i = 0; i < Size / Mib; ++i) {
+            for (size_t k = 0; k < Mib; k += 64) block[k] = static_cast<char>(i + k / 64);
+            ASSERT_EQ(std::fwrite(block.data(), 1, Mib, f), Mib);
+        }
+        std::fclose(f);
+    }
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+    const std::string docText = qntest::ReadFile(Doc);
+
+    TSyncProcess run({Doc});
+    bool partial = false;
+    ASSERT_TRUE(qntest::WaitFor(
+        [&] {
+            std::error_code ec;
+            // The final name never holds a part of the file.
+            if (fs::exists(Dst + "/big.bin", ec) && fs::file_size(Dst + "/big.bin", ec) != Size)
+                partial = true;
+            return !Temporaries(Dst).empty() || !run.Running();
+        },
+        std::chrono::seconds(120)));
+    run.Signal(SIGSTOP);
+    ASSERT_EQ(Temporaries(Dst).size(), 1u) << "the copy ended before the test saw it";
+    EXPECT_FALSE(fs::exists(Dst + "/big.bin"));
+    run.Signal(SIGKILL);
+    EXPECT_EQ(run.Finish().Code, 128 + SIGKILL);
+    EXPECT_FALSE(partial);
+    EXPECT_FALSE(fs::exists(Dst + "/big.bin"));
+    EXPECT_EQ(qntest::ReadFile(Doc), docText);
+
+    TRun r = Sync({Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    // Every source file is in the destination, whole; the only other entry is the
+    // temporary file of the killed copy.
+    auto src = Tree(Src), dst = Tree(Dst);
+    for (const auto& [name, bytes] : src) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(dst.count(name));
+        EXPECT_TRUE(dst[name] == bytes);
+    }
+    EXPECT_TRUE(SameBytes(Src + "/big.bin", Dst + "/big.bin"));
+    EXPECT_EQ(dst.size(), src.size() + Temporaries(Dst).size());
+    EXPECT_LE(Temporaries(Dst).size(), 1u);
+    EXPECT_EQ(fs::file_size(Src + "/big.bin"), Size);
+}
+
+TEST_F(TSyncCli, MissingRootsDeleteNothingAndKeepTheHistory) {
+    struct TCase {
+        const char* Name;
+        bool SourceGoes;
+    } cases[] = {{"source root missing", true}, {"destination root missing", false}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::remove_all(Src);
+        fs::remove_all(Dst);
+        fs::remove(Doc);
+        for (int i = 0; i < 5; ++i) Put(Src + "/f" + std::to_string(i) + ".txt", "x");
+        ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+        ASSERT_EQ(Sync({Doc}).Code, 0);
+        const auto before = Tree(c.SourceGoes ? Dst : Src);
+        fs::rename(c.SourceGoes ? Src : Dst, D + "/away");
+        TRun r = Sync({Doc});
+        EXPECT_EQ(r.Code, 1) << r.Err;
+        EXPECT_TRUE(Has(r.Err, "contains a drive that is currently not available.")) << r.Err;
+        EXPECT_EQ(Tree(c.SourceGoes ? Dst : Src), before);
+        EXPECT_FALSE(fs::exists(c.SourceGoes ? Src : Dst));
+        synctest::TScriptedPrompter prompter;
+        TSyncDocument doc(prompter);
+        EXPECT_EQ(Reload(doc).HistoryFiles.Count(), 5);
+        fs::remove_all(D + "/away");
+    }
+}
+
+TEST_F(TSyncCli, UnreadableSourceFolderDeletesNothingUnderIt) {
+    Put(Src + "/top.txt", "t");
+    Put(Src + "/gone.txt", "g");
+    Put(Src + "/shut/inner.txt", "i");
+    fs::create_directories(Dst);
+    ASSERT_EQ(::chmod(D.c_str(), 0755), 0);
+    if (User != 0) ChownTree(D, User);
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}, User).Code, 0);
+    TRun r = Sync({Doc}, User);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    ASSERT_EQ(Tree(Dst), Tree(Src));
+
+    fs::remove(Src + "/gone.txt");
+    ASSERT_EQ(::chmod((Src + "/shut").c_str(), 0), 0);
+    r = Sync({Doc}, User);
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "was incomplete.  No deletions are repeated")) << r.Err;
+    EXPECT_EQ(qntest::ReadFile(Dst + "/shut/inner.txt"), "i");
+    EXPECT_EQ(qntest::ReadFile(Dst + "/gone.txt"), "g");
+
+    // Readable again: the deletion is repeated, the folder's files stay.
+    ASSERT_EQ(::chmod((Src + "/shut").c_str(), 0755), 0);
+    r = Sync({Doc}, User);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_FALSE(fs::exists(Dst + "/gone.txt"));
+    EXPECT_EQ(qntest::ReadFile(Dst + "/shut/inner.txt"), "i");
+}
+
+TEST_F(TSyncCli, EmptyDestinationDeletesNothingFromTheSourceAndKeepsTheHistory) {
+    // Two profiles keep two folders in step both ways; then the second folder comes up
+    // empty, as an unmounted disk's mount point does.
+    for (int i = 0; i < 40; ++i) Put(Src + "/f" + std::to_string(i) + ".txt", "file " + std::to_string(i));
+    fs::create_directories(Dst);
+    ASSERT_EQ(Sync({"--add", Doc, Dst, Src}).Code, 0);
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+    ASSERT_EQ(Sync({Doc}).Code, 0);
+    ASSERT_EQ(Sync({Doc}).Code, 0);
+    const auto source = Tree(Src);
+    ASSERT_EQ(Tree(Dst), source);
+    synctest::TScriptedPrompter prompter;
+    TSyncDocument doc(prompter);
+    const int history = Reload(doc).HistoryFiles.Count();
+    ASSERT_GE(history, 40);
+
+    fs::rename(Dst, D + "/mounted");
+    fs::create_directories(Dst);
+    TRun r = Sync({Doc});
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "40 deletions of profile " + Dst + "/* -> " + Src + "/ postponed")) << r.Err;
+    EXPECT_EQ(Tree(Src), source);
+    EXPECT_EQ(Reload(doc).HistoryFiles.Count(), history);
+    // The next run has the files back in both folders and nothing to delete.
+    r = Sync({Doc});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Tree(Src), source);
+    EXPECT_EQ(Tree(Dst), source);
+}
+
+TEST_F(TSyncCli, MoveWithAnUnreadableSourceKeepsTheSource) {
+    Put(Src + "/moved.txt", "m");
+    Put(Src + "/locked.txt", "l");
+    fs::create_directories(Dst);
+    ASSERT_EQ(::chmod(D.c_str(), 0755), 0);
+    if (User != 0) ChownTree(D, User);
+    ASSERT_EQ(::chmod((Src + "/locked.txt").c_str(), 0), 0);
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst, "--option", "MoveFile=1"}, User).Code, 0);
+    TRun r = Sync({Doc}, User);
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_FALSE(fs::exists(Src + "/moved.txt"));
+    EXPECT_EQ(qntest::ReadFile(Dst + "/moved.txt"), "m");
+    ::chmod((Src + "/locked.txt").c_str(), 0644);
+    EXPECT_EQ(qntest::ReadFile(Src + "/locked.txt"), "l");
+    EXPECT_FALSE(fs::exists(Dst + "/locked.txt"));
+}
+
+}  // namespace
