@@ -2,6 +2,7 @@
 
 #include "locations/BackupFileParts.h"
 #include "locations/DirectoryParts.h"
+#include "locations/QNZipMaster.h"
 #include "locations/Streams.h"
 
 #include "app/AppMgr.h"
@@ -52,6 +53,15 @@ private:
 };
 
 }  // namespace
+
+TLocationOwner::TLocationOwner() = default;
+
+TLocationOwner::~TLocationOwner() = default;
+
+TQNZipMaster& TLocationOwner::ZipMaster() {
+    if (!FZipMaster) FZipMaster = std::make_unique<TQNZipMaster>(this);
+    return *FZipMaster;
+}
 
 // --- Hooks with defaults -------------------------------------------------------------------
 

@@ -26,6 +26,7 @@
 
 class ILogMemo;
 class IStatusControl;
+class TQNZipMaster;
 
 // A progress gauge with a stack of nested ranges.
 class ILocationGauge {
@@ -43,8 +44,8 @@ inline constexpr int64_t CopyBlockSize = 1048576;
 
 class TLocationOwner {
 public:
-    TLocationOwner() = default;
-    virtual ~TLocationOwner() = default;
+    TLocationOwner();
+    virtual ~TLocationOwner();
     TLocationOwner(const TLocationOwner&) = delete;
     TLocationOwner& operator=(const TLocationOwner&) = delete;
 
@@ -82,6 +83,9 @@ public:
                                              TQNMemIniFile* store);
     // The pattern of the owner's backup names (BackupFileParts.h).
     TBackupPattern& BackupPattern() { return FBackupPattern; }
+    // The owner's zip component, which every zip location of the owner uses, so one
+    // object's write is seen by the next object's listing.
+    TQNZipMaster& ZipMaster();
 
     // --- File operations -----------------------------------------------------------------
     // Empties Dest, then copies Source from its position to its end in blocks of 1 MiB.
@@ -136,6 +140,7 @@ protected:
 private:
     TBackupPattern FBackupPattern;
     std::unique_ptr<TFMWMemIniFile> FLookupStore;
+    std::unique_ptr<TQNZipMaster> FZipMaster;
 };
 
 // A message the simple owner received.

@@ -1,16 +1,20 @@
 #include "locations/QNZipMaster.h"
 
+#include "locations/BackupFileParts.h"
 #include "locations/LocationOwner.h"
 
+#include "app/AppMgr.h"
 #include "common/SafeFile.h"
 #include "common/SysUtils.h"
 #include "common/ifutils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -193,6 +197,119 @@ bool CopyToTemp(TLocationOwner* owner, TStream& source, TTempFile& temp, uLong& 
     return true;
 }
 
+// The file as it is now: device, inode, size and modification time; empty when missing.
+std::string FileStamp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::string();
+    return IntToStr(int64_t(st.st_dev)) + ":" + IntToStr(int64_t(st.st_ino)) + ":" +
+           IntToStr(int64_t(st.st_size)) + ":" + IntToStr(int64_t(st.st_mtim.tv_sec)) + "." +
+           IntToStr(int64_t(st.st_mtim.tv_nsec));
+}
+
+struct TFd {
+    int Fd = -1;
+    explicit TFd(int fd = -1) : Fd(fd) {}
+    ~TFd() { Reset(); }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    void Reset(int fd = -1) {
+        if (Fd >= 0) ::close(Fd);
+        Fd = fd;
+    }
+};
+
+// Opens the folder Rel ("" or components joined with "/") below the open folder Base,
+// creating missing levels, without following a symbolic link at any level. -1 with
+// errno set on failure; BadAt then names the level that failed.
+int OpenFolderBelow(int base, const std::string& rel, std::string& badAt) {
+    TFd fd(::fcntl(base, F_DUPFD_CLOEXEC, 0));
+    if (fd.Fd < 0) return -1;
+    size_t start = 0;
+    while (start < rel.size()) {
+        size_t end = rel.find('/', start);
+        if (end == std::string::npos) end = rel.size();
+        const std::string part = rel.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") continue;
+        badAt = rel.substr(0, end);
+        if (::mkdirat(fd.Fd, part.c_str(), 0755) != 0 && errno != EEXIST) return -1;
+        int next = ::openat(fd.Fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) return -1;
+        fd.Reset(next);
+    }
+    badAt.clear();
+    const int out = fd.Fd;
+    fd.Fd = -1;
+    return out;
+}
+
+// A new file in the open folder Dir under a fresh hidden name, removed unless released.
+struct TTempFileAt {
+    int Dir;
+    std::string Name;
+    std::string Shown;  // for messages
+    int Fd = -1;
+    TTempFileAt(int dir, const std::string& shownFolder) : Dir(dir) {
+        static std::mt19937_64 random{std::random_device{}()};
+        for (int attempt = 0; attempt < 100 && Fd < 0; ++attempt) {
+            Name = ".qnzip-" + IntToHex(random(), 12);
+            Fd = ::openat(Dir, Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0644);
+            if (Fd < 0 && errno != EEXIST) break;
+        }
+        Shown = shownFolder + Name;
+        if (Fd < 0)
+            throw EFileError("Cannot create a temporary file in " + shownFolder + ": " +
+                                 SysErrorMessage(errno), errno);
+    }
+    ~TTempFileAt() {
+        if (Fd >= 0) ::close(Fd);
+        if (!Name.empty()) ::unlinkat(Dir, Name.c_str(), 0);
+    }
+    TTempFileAt(const TTempFileAt&) = delete;
+    TTempFileAt& operator=(const TTempFileAt&) = delete;
+    void WriteAll(const char* data, size_t n) {
+        while (n > 0) {
+            ssize_t w = ::write(Fd, data, n);
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                throw EFileError("Cannot write " + Shown + ": " + SysErrorMessage(errno), errno);
+            }
+            data += w;
+            n -= static_cast<size_t>(w);
+        }
+    }
+    void CloseFd() {
+        const int fd = Fd;
+        Fd = -1;
+        if (::close(fd) != 0)
+            throw EFileError("Cannot write " + Shown + ": " + SysErrorMessage(errno), errno);
+    }
+};
+
+// The CRC and size of a file's bytes as they are now; false when it cannot be read.
+bool FileCrc(const std::string& path, uLong& crc, int64_t& size) {
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Fd < 0) return false;
+    std::vector<char> buf(BlockSize);
+    crc = crc32(0L, Z_NULL, 0);
+    size = 0;
+    for (;;) {
+        ssize_t n = ::read(fd.Fd, buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(buf.data()), static_cast<uInt>(n));
+        size += n;
+    }
+}
+
+int CancelCommit(zip_t*, void* owner) {
+    return static_cast<TLocationOwner*>(owner)->Continue() ? 0 : 1;
+}
+
 // An archive with no members: libzip removes such a file on commit, so an empty archive
 // is written in its place.
 void KeepEmptyArchive(const std::string& archive) {
@@ -230,14 +347,14 @@ void TQNZipMaster::Reset() {
 }
 
 void TQNZipMaster::SetZipFileName(const std::string& archive) {
-    if (archive == FZipFileName && !Dirty) return;
+    const bool other = archive != FZipFileName;
+    if (!other && !Dirty && FileStamp(archive) == FListedStamp) return;
     FZipFileName = archive;
     ReadContents();
+    if (other) MigrateBackupArchive();
 }
 
-void TQNZipMaster::EnsureCurrent(const std::string& archive) {
-    if (archive != FZipFileName || Dirty) SetZipFileName(archive);
-}
+void TQNZipMaster::EnsureCurrent(const std::string& archive) { SetZipFileName(archive); }
 
 void TQNZipMaster::ReadContents() {
     TQNStringList& names = FContentsStore.GetSection("ZipContents");
@@ -249,7 +366,10 @@ void TQNZipMaster::ReadContents() {
     stats.Clear();
     comments.Clear();
     FUnsafe.clear();
+    FExact.clear();
+    FFolded.clear();
     Dirty = false;
+    FListedStamp = FileStamp(FZipFileName);
     TZipPtr z = OpenArchive(FZipFileName);
     if (!z) {
         stats.Add("FolderCount=1");
@@ -264,15 +384,90 @@ void TQNZipMaster::ReadContents() {
         if (n == nullptr) continue;
         std::string name = n;
         TFileInfoRec info = InfoOf(z.get(), static_cast<zip_uint64_t>(i), name);
-        names.Add(name);
+        const int at = names.Add(name);
+        FExact.emplace(name, at);
+        FFolded.emplace(LowerCase(name), at);
         infos.Add(info.ToHex());
         comments.Add(std::string());
         FUnsafe.push_back(IsUnsafeMemberName(name) || IsSymlinkEntry(z.get(), static_cast<zip_uint64_t>(i)));
         total += info.Size;
     }
+    z.reset();
     stats.Add("FolderCount=1");
     stats.Add("FileSizeTotal=" + IntToStr(total));
     stats.Add("FileCount=" + IntToStr(names.Count()));
+    ReadComments();
+}
+
+void TQNZipMaster::ReadComments() {
+    TQNStringList& names = FContentsStore.GetSection("ZipContents");
+    TQNStringList& comments = FContentsStore.GetSection("ZipContentsComments");
+    // A member can only have a comment when its notes file is a member too.
+    bool anyNotes = false;
+    for (int i = 0; i < names.Count() && !anyNotes; ++i)
+        anyNotes = names[i].size() > 4 && SameText(names[i].substr(names[i].size() - 4), ".ini");
+    if (!anyNotes) return;
+    const std::string prefix = "zip://" + FZipFileName + "/";
+    const std::vector<std::string> all = names.ToVector();
+    TNotesIniFile notes(FOwner);
+    for (size_t i = 0; i < all.size() && int(i) < comments.Count(); ++i) {
+        const std::string& name = all[i];
+        if (name.empty() || name.back() == '/' || FUnsafe[i]) continue;
+        const std::string& composed = notes.ComposeFor(prefix + name);
+        if (composed.size() <= prefix.size() || composed.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string notesName = composed.substr(prefix.size());
+        if (notesName == name || IndexOf(notesName) < 0) continue;
+        comments.SetString(int(i), notes.CommentFor(prefix + name));
+    }
+}
+
+void TQNZipMaster::MigrateBackupArchive() {
+    if (FMigrating || FZipFileName.empty()) return;
+    TBackupFileParts archive(FOwner);
+    archive.SetLocation(FZipFileName);
+    if (archive.Counter != -1 || archive.CounterText != "x" || !SameText(archive.ExtraSuffix, ".zip"))
+        return;
+    const std::string base = archive.Target->BaseName, ext = archive.Target->Extension;
+    const std::string own = base + ext;
+    const int at = IndexOf(own);
+    if (at < 0) return;
+    const std::string oldName = Names()[at];
+    struct TGuard {
+        bool& Flag;
+        explicit TGuard(bool& f) : Flag(f) { Flag = true; }
+        ~TGuard() { Flag = false; }
+    } guard{FMigrating};
+    FOwner->ShowStatus("Migrating " + FZipFileName + ".  Please wait...", llProgress, false);
+    // The next free version of the file, which must not be a member already.
+    TBackupFileParts file(FOwner);
+    file.SetLocation(Folder(FZipFileName) + own);
+    TBackupFileParts next(FOwner);
+    next.SetLocation(file.GetBackupName(true, nullptr));
+    int n = std::max(1, next.Counter);
+    TBackupPattern& pattern = FOwner->BackupPattern();
+    std::string newName;
+    for (;; ++n) {
+        newName = pattern.FillBackupPattern(base, IntToStr(n), ext);
+        if (IndexOf(newName) < 0 && IndexOf(newName + ".diff") < 0) break;
+    }
+    {
+        TZipPtr z = OpenArchive(FZipFileName, 0);
+        if (!z) return;
+        zip_int64_t idx = zip_name_locate(z.get(), oldName.c_str(), 0);
+        if (idx < 0) return;
+        if (zip_file_rename(z.get(), static_cast<zip_uint64_t>(idx), newName.c_str(),
+                            ZIP_FL_ENC_UTF_8) != 0)
+            ZipFail("Cannot rename " + oldName + " in " + FZipFileName, z.get());
+        if (zip_close(z.get()) != 0) ZipFail("Cannot write the archive " + FZipFileName, z.get());
+        z.release();
+    }
+    FReader.reset();
+    ReadContents();
+    FOwner->ShowStatus("Warning: Migrated ZipEntry \"" + oldName + "\" to \"" + newName +
+                           "\" in ZipFile \"" + FZipFileName +
+                           "\".  You may needed to rerun your last operation you need/use this ZipEntry.",
+                       llWarning, true);
 }
 
 bool TQNZipMaster::IsUnsafeMemberName(const std::string& name) {
@@ -291,12 +486,11 @@ bool TQNZipMaster::IsUnsafeMemberName(const std::string& name) {
 }
 
 int TQNZipMaster::IndexOf(const std::string& member) {
-    TQNStringList& names = Names();
-    for (int i = 0; i < names.Count(); ++i)
-        if (names[i] == member) return i;
-    for (int i = 0; i < names.Count(); ++i)
-        if (SameText(names[i], member)) return i;
-    return -1;
+    Names();
+    auto e = FExact.find(member);
+    if (e != FExact.end()) return e->second;
+    auto f = FFolded.find(LowerCase(member));
+    return f != FFolded.end() ? f->second : -1;
 }
 
 bool TQNZipMaster::MemberExists(const std::string& archive, const std::string& member) {
@@ -319,20 +513,15 @@ bool TQNZipMaster::MemberInfo(const std::string& archive, const std::string& mem
 }
 
 void TQNZipMaster::Log(const std::string& text, bool verbose) {
-    FOwner->ShowStatus(text, 4, true);
-    (void)verbose;
+    FOwner->ShowStatus(text, llProgress, verbose || VerboseLog);
 }
 
 std::shared_ptr<zip> TQNZipMaster::Reader(const std::string& archive) {
-    struct stat st {};
-    if (::stat(archive.c_str(), &st) != 0) {
+    const std::string stamp = FileStamp(archive);
+    if (stamp.empty()) {
         FReader.reset();
         return nullptr;
     }
-    const std::string stamp = IntToStr(int64_t(st.st_dev)) + ":" + IntToStr(int64_t(st.st_ino)) +
-                              ":" + IntToStr(int64_t(st.st_size)) + ":" +
-                              IntToStr(int64_t(st.st_mtim.tv_sec)) + "." +
-                              IntToStr(int64_t(st.st_mtim.tv_nsec));
     if (FReader && FReaderName == archive && FReaderStamp == stamp) return FReader;
     TZipPtr z = OpenArchive(archive);
     FReader = std::shared_ptr<zip_t>(z.release(), TZipCloser());
@@ -361,33 +550,99 @@ std::unique_ptr<TStream> TQNZipMaster::OpenMember(const std::string& archive,
                                               info.Size, "zip://" + archive + "/" + name);
 }
 
+bool TQNZipMaster::ExtractIndex(const std::string& archive, zip_t* z, int64_t index,
+                                const std::string& name, const std::string& base,
+                                std::string& outPath, bool verbose) {
+    const auto idx = static_cast<zip_uint64_t>(index);
+    if (IsUnsafeMemberName(name) || IsSymlinkEntry(z, idx)) {
+        FOwner->ShowStatus("Refused to read zip://" + archive + "/" + name +
+                               ": the member is a link or its path leaves the archive's folder.",
+                           2, true);
+        return false;
+    }
+    ForceDirectories(base);
+    TFd baseFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (baseFd.Fd < 0)
+        throw EFileError("Cannot open the folder " + base + ": " + SysErrorMessage(errno), errno);
+    const bool folder = name.back() == '/';
+    const std::string folderPart = folder ? name : Folder(name);
+    std::string badAt;
+    TFd dir(OpenFolderBelow(baseFd.Fd, folderPart, badAt));
+    if (dir.Fd < 0) {
+        const int err = errno;
+        if (err == ELOOP || err == ENOTDIR || err == EEXIST) {
+            FOwner->ShowStatus("Refused to extract zip://" + archive + "/" + name + ": " + base +
+                                   badAt + " is a link or not a folder.",
+                               2, true);
+            return false;
+        }
+        throw EFileError("Cannot create the folder " + base + badAt + ": " + SysErrorMessage(err),
+                         err);
+    }
+    if (folder) {
+        outPath = base + name;
+        return true;
+    }
+    const std::string leaf = name.substr(folderPart.size());
+    const std::string target = base + name;
+    TFileInfoRec info = InfoOf(z, idx, name);
+    TZipMemberStream in(std::shared_ptr<zip_t>(z, [](zip_t*) {}), idx, info.Size,
+                        "zip://" + archive + "/" + name);
+    TTempFileAt temp(dir.Fd, base + folderPart);
+    std::vector<char> buf(BlockSize);
+    for (;;) {
+        if (!FOwner->Continue()) return false;
+        const size_t n = in.Read(buf.data(), buf.size());
+        if (n == 0) break;
+        temp.WriteAll(buf.data(), n);
+    }
+    if (info.Time != 0) {
+        struct timespec t[2] = {{0, UTIME_OMIT},
+                                {static_cast<time_t>(UnixFromDosDateTime(info.Time)), 0}};
+        ::futimens(temp.Fd, t);
+    }
+    if (info.Attributes & faReadOnly) ::fchmod(temp.Fd, 0444);
+    temp.CloseFd();
+    if (::renameat(dir.Fd, temp.Name.c_str(), dir.Fd, leaf.c_str()) != 0)
+        throw EFileError("Cannot write " + target + ": " + SysErrorMessage(errno), errno);
+    temp.Name.clear();
+    outPath = target;
+    Log("Unzipped zip://" + archive + "/" + name + " to " + target, verbose);
+    return true;
+}
+
 bool TQNZipMaster::ExtractMember(const std::string& archive, const std::string& member,
                                  std::string& outPath, bool verbose,
                                  const std::string& destFolder) {
     outPath.clear();
     std::string base = destFolder.empty() ? Folder(archive) : destFolder;
     if (!base.empty() && base.back() != '/') base += '/';
-    std::unique_ptr<TStream> in = OpenMember(archive, member);
-    if (!in) return false;
-    TFileInfoRec info;
-    MemberInfo(archive, member, info);
-    const std::string target = base + member;
-    ForceDirectories(Folder(target));
-    TTempFile temp(Folder(target), ".qnzip-");
-    uLong crc = 0;
-    int64_t size = 0;
-    if (!CopyToTemp(FOwner, *in, temp, crc, size)) return false;
-    if (info.Time != 0) {
-        struct timespec t[2] = {{0, UTIME_OMIT},
-                                {static_cast<time_t>(UnixFromDosDateTime(info.Time)), 0}};
-        ::utimensat(AT_FDCWD, temp.Path.c_str(), t, 0);
+    std::shared_ptr<zip_t> z = Reader(archive);
+    if (!z) return false;
+    zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
+    if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
+    if (idx < 0) return false;
+    const std::string name = zip_get_name(z.get(), static_cast<zip_uint64_t>(idx), 0);
+    if (name.empty() || name.back() == '/') return false;
+    return ExtractIndex(archive, z.get(), idx, name, base, outPath, verbose);
+}
+
+TQNStringList TQNZipMaster::ExtractAll(const std::string& archive, bool verbose,
+                                       const std::string& destFolder) {
+    TQNStringList results;
+    std::string base = destFolder.empty() ? Folder(archive) : destFolder;
+    if (!base.empty() && base.back() != '/') base += '/';
+    std::shared_ptr<zip_t> z = Reader(archive);
+    if (!z) return results;
+    const zip_int64_t count = zip_get_num_entries(z.get(), 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        if (!FOwner->Continue()) break;
+        const char* n = zip_get_name(z.get(), static_cast<zip_uint64_t>(i), 0);
+        if (n == nullptr || *n == '\0') continue;
+        std::string out;
+        if (ExtractIndex(archive, z.get(), i, n, base, out, verbose)) results.Add(out);
     }
-    if (::rename(temp.Path.c_str(), target.c_str()) != 0)
-        throw EFileError("Cannot write " + target + ": " + SysErrorMessage(errno), errno);
-    temp.Path.clear();
-    outPath = target;
-    Log("Unzipped zip://" + archive + "/" + member + " to " + target, verbose);
-    return true;
+    return results;
 }
 
 bool TQNZipMaster::AddFromStream(const std::string& archive, const std::string& member,
@@ -434,33 +689,96 @@ bool TQNZipMaster::AddFromStream(const std::string& archive, const std::string& 
 bool TQNZipMaster::AddFile(const std::string& archive, const std::string& filePath,
                            std::string& outLocation, bool verbose) {
     outLocation.clear();
-    const std::string root = Folder(archive);
-    std::string member;
-    if (!root.empty() && filePath.size() > root.size() &&
-        SameText(std::string_view(filePath).substr(0, root.size()), root))
-        member = filePath.substr(root.size());
-    else
-        member = filePath.substr(filePath.rfind('/') + 1);
-    TFileInfoRec info;
-    struct stat st {};
-    if (::stat(filePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    info.Time = DosDateTimeFromUnix(st.st_mtim.tv_sec);
-    info.Attributes = faArchive | (((st.st_mode & 0222) == 0 ? uint32_t(faReadOnly) : 0u));
-    std::unique_ptr<TFileStream> in = TFileStream::OpenRead(filePath);
-    if (!AddFromStream(archive, member, *in, info)) return false;
-    in.reset();
-    outLocation = "zip://" + archive + "/" + member;
-    Log("Zipped " + filePath + " to " + outLocation, verbose);
-    ::unlink(filePath.c_str());
+    TQNStringList one;
+    one.Add(filePath);
+    TQNStringList added = AddFiles(archive, one, verbose);
+    if (added.Empty()) return false;
+    outLocation = added[0];
     return true;
+}
+
+TQNStringList TQNZipMaster::AddFiles(const std::string& archive, const TQNStringList& files,
+                                     bool verbose) {
+    TQNStringList locations;
+    const std::string root = Folder(archive);
+    struct TItem {
+        std::string File, Member;
+    };
+    std::vector<TItem> items;
+    {
+        TZipPtr z;
+        for (int i = 0; i < files.Count(); ++i) {
+            const std::string& filePath = files[i];
+            std::string member;
+            if (!root.empty() && filePath.size() > root.size() &&
+                SameText(std::string_view(filePath).substr(0, root.size()), root))
+                member = filePath.substr(root.size());
+            else
+                member = filePath.substr(filePath.rfind('/') + 1);
+            struct stat st {};
+            if (::stat(filePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+                IsUnsafeMemberName(member) || filePath == archive) {
+                FOwner->ShowStatus("Cannot add " + filePath + " to " + archive +
+                                       ": it is not a file that can be added.",
+                                   llWarning, true);
+                continue;
+            }
+            if (!z) {
+                z = OpenArchive(archive, ZIP_CREATE);
+                zip_register_cancel_callback_with_state(z.get(), CancelCommit, nullptr, FOwner);
+            }
+            zip_source_t* src = zip_source_file_create(filePath.c_str(), 0, -1, nullptr);
+            if (src == nullptr) ZipFail("Cannot add " + filePath, z.get());
+            zip_int64_t idx =
+                zip_file_add(z.get(), member.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
+            if (idx < 0) {
+                zip_source_free(src);
+                ZipFail("Cannot add " + member + " to " + archive, z.get());
+            }
+            zip_file_set_mtime(z.get(), static_cast<zip_uint64_t>(idx), st.st_mtim.tv_sec, 0);
+            const uint32_t attr = faArchive | ((st.st_mode & 0222) == 0 ? uint32_t(faReadOnly) : 0u);
+            zip_file_set_external_attributes(z.get(), static_cast<zip_uint64_t>(idx), 0,
+                                             ZIP_OPSYS_UNIX,
+                                             (uint32_t(st.st_mode & 0177777) << 16) | attr);
+            items.push_back({filePath, member});
+        }
+        if (!z) return locations;
+        if (!FOwner->Continue()) return locations;
+        if (zip_close(z.get()) != 0) {
+            if (zip_error_code_zip(zip_get_error(z.get())) == ZIP_ER_CANCELLED) return locations;
+            ZipFail("Cannot write the archive " + archive, z.get());
+        }
+        z.release();
+    }
+    Dirty = true;
+    FReader.reset();
+    // Each source goes only when the member reads back as the file is now.
+    TZipPtr check = OpenArchive(archive);
+    for (const TItem& item : items) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        uLong crc = 0;
+        int64_t size = 0;
+        if (!check || zip_stat(check.get(), item.Member.c_str(), 0, &st) != 0 ||
+            !FileCrc(item.File, crc, size) || static_cast<int64_t>(st.size) != size ||
+            st.crc != crc) {
+            FOwner->ShowStatus("The member " + item.Member + " of " + archive +
+                                   " does not read back as " + item.File + "; the file is kept.",
+                               llWarning, true);
+            continue;
+        }
+        const std::string location = "zip://" + archive + "/" + item.Member;
+        locations.Add(location);
+        Log("Zipped " + item.File + " to " + location, verbose);
+        ::unlink(item.File.c_str());
+    }
+    return locations;
 }
 
 bool TQNZipMaster::DeleteMember(const std::string& archive, const std::string& member,
                                 bool verbose) {
-    TZipPtr z = OpenArchive(archive);
+    TZipPtr z = OpenArchive(archive, 0);
     if (!z) return false;
-    z.reset();
-    z = OpenArchive(archive, 0);
     zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
     if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
     if (idx < 0) return false;

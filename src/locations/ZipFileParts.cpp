@@ -9,6 +9,19 @@
 #include <functional>
 #include <sys/stat.h>
 
+namespace {
+
+// The archive file as it is now (device, inode, size, modification time); "none" when missing.
+std::string ArchiveStamp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "none";
+    return IntToStr(int64_t(st.st_dev)) + ":" + IntToStr(int64_t(st.st_ino)) + ":" +
+           IntToStr(int64_t(st.st_size)) + ":" + IntToStr(int64_t(st.st_mtim.tv_sec)) + "." +
+           IntToStr(int64_t(st.st_mtim.tv_nsec));
+}
+
+}  // namespace
+
 TZipFileParts::TZipFileParts(TLocationOwner* owner) : TURLParts(owner) {}
 
 std::unique_ptr<TURLParts> TZipFileParts::Create(TLocationOwner* owner) {
@@ -80,10 +93,7 @@ void TZipFileParts::CopyFrom(const TURLParts& other) {
 
 // --- Operations ----------------------------------------------------------------------------
 
-TQNZipMaster& TZipFileParts::ZipMaster() {
-    if (!FZipMaster) FZipMaster = std::make_unique<TQNZipMaster>(Owner);
-    return *FZipMaster;
-}
+TQNZipMaster& TZipFileParts::ZipMaster() { return Owner->ZipMaster(); }
 
 std::string TZipFileParts::GetLocalFileName() {
     struct stat st {};
@@ -163,13 +173,17 @@ void TZipFileParts::URLMoveTo(TParts& dest, int mode, TCopyResult& result) {
 int TZipFileParts::ListContents() {
     BindListing();
     TQNStringList& names = Names();
-    if (names.Empty()) {
+    // The listing remembers the archive file it was read from; a changed file (written
+    // through another object or by another program) is listed again.
+    const std::string stamp = ArchiveStamp(StripSeparators(Path));
+    if (names.Empty() || Stats().Values("ArchiveStamp") != stamp) {
         TQNZipMaster& zip = ZipMaster();
         zip.SetZipFileName(StripSeparators(Path));
         names = zip.Names();
         Infos() = zip.Infos();
         Stats() = zip.Stats();
         Comments() = zip.Comments();
+        Stats().SetValue("ArchiveStamp", ArchiveStamp(StripSeparators(Path)));
     }
     return names.Count();
 }

@@ -1225,6 +1225,7 @@ void TFindFiles::EraseListing(TQNMemIniFile* store, const std::string& location)
 void TFindFiles::ClearResults() {
     ResultStore.Clear();
     SecondStore.Clear();
+    ZipMaster().Reset();
 }
 
 void TFindFiles::CleanupTempFolder(const std::string& folder) {

@@ -256,7 +256,7 @@ public:
     void DeleteFolderFiles(const std::string& folder);
     // Erases the cached listing of Location from Store (CurrentStore() when null).
     void EraseListing(TQNMemIniFile* store, const std::string& location);
-    // Empties ResultStore and SecondStore.
+    // Empties ResultStore and SecondStore, and points the zip component at no archive.
     void ClearResults();
     // Deletes the files lying directly in Folder (the temporary folder when empty).
     void CleanupTempFolder(const std::string& folder = {});

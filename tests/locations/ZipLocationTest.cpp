@@ -144,4 +144,31 @@ TEST_F(ZipLocationTest, SetDateRewritesTheMember) {
     EXPECT_FALSE(m.FileExists());
 }
 
+// Every zip location of an owner shares the owner's component, and a listing is read
+// again once the archive changed, whoever changed it.
+TEST_F(ZipLocationTest, ListingsSeeWritesOfOtherObjectsAndPrograms) {
+    const std::string a = MakeArchive("a.zip", {{"f.txt", "f"}});
+    TZipFileParts first(&Owner), writer(&Owner), second(&Owner);
+    EXPECT_EQ(&first.ZipMaster(), &Owner.ZipMaster());
+    first.SetLocation("zip://" + a + "/");
+    EXPECT_EQ(first.ListContents(), 1);
+
+    writer.SetLocation("zip://" + a + "/new.txt");
+    TMemoryStream s("new");
+    ASSERT_TRUE(writer.WriteFromStream(s, TFileInfoRec()));
+    second.SetLocation("zip://" + a + "/");
+    EXPECT_EQ(second.ListContents(), 2);
+    EXPECT_GE(second.Names().IndexOf("new.txt"), 0);
+
+    WriteFile(Dir / "more.txt", "more");
+    ASSERT_EQ(Sh(Dir.Path(), "zip -q a.zip more.txt"), 0);
+    EXPECT_EQ(first.ListContents(), 3);
+
+    TSimpleLocationOwner other(Dir.Path());
+    TMemoryStream t("third");
+    ASSERT_TRUE(other.ZipMaster().AddFromStream(a, "third.txt", t, TFileInfoRec()));
+    EXPECT_TRUE(CreateParts(&Owner, "zip://" + a + "/third.txt")->FileExists());
+    EXPECT_EQ(first.ListContents(), 4);
+}
+
 }  // namespace

@@ -177,7 +177,7 @@ TEST_F(ZipMasterTest, WrittenArchivesPassUnzipAndZipChecks) {
     TMemoryStream s4("one");
     ASSERT_TRUE(Zip.AddFromStream(Dir / "new.zip", "one.txt", s4, info));
     EXPECT_EQ(Sh(Dir.Path(), "unzip -tq new.zip"), 0);
-    EXPECT_TRUE(Zip.DeleteMember(Dir / "new.zip", "one.txt", false));
+    EXPECT_TRUE(Zip.DeleteMember(Dir / "new.zip", "one.txt", true));
     EXPECT_TRUE(Owner.Logged("Deleted ZipEntry one.txt from " + Dir / "new.zip"));
     ASSERT_TRUE(loctest::Exists(Dir / "new.zip"));
     Zip.SetZipFileName(Dir / "new.zip");
@@ -194,12 +194,13 @@ TEST_F(ZipMasterTest, AddFileDeletesTheSourceOnlyAfterCommit) {
     WriteFile(other, "elsewhere");
     const std::string a = Src() + "/a.zip";
     std::string loc;
-    ASSERT_TRUE(Zip.AddFile(a, Src() + "/sub/f.txt", loc, false));
+    ASSERT_TRUE(Zip.AddFile(a, Src() + "/sub/f.txt", loc, true));
     EXPECT_EQ(loc, "zip://" + a + "/sub/f.txt");
     EXPECT_TRUE(Owner.Logged("Zipped " + Src() + "/sub/f.txt to " + loc));
     EXPECT_FALSE(loctest::Exists(Src() + "/sub/f.txt"));
     ASSERT_TRUE(Zip.AddFile(a, other, loc, false));
     EXPECT_EQ(loc, "zip://" + a + "/other.txt");
+    EXPECT_FALSE(Owner.Logged("Zipped " + other));  // quiet: the status line only
     EXPECT_EQ(Sh(Src(), "unzip -tq a.zip"), 0);
     Zip.SetZipFileName(a);
     EXPECT_EQ(InfoAt(IndexOf("sub/f.txt")).Time, DosDateTimeFromUnix(When));
@@ -244,6 +245,94 @@ TEST_F(ZipMasterTest, CancelledWriteKeepsTheArchive) {
     EXPECT_FALSE(Zip.AddFromStream(Dir / "a.zip", "f.txt", s, info));
     Owner.Resume();
     EXPECT_TRUE(ReadFile(Dir / "a.zip") == before);
+}
+
+}  // namespace
+
+namespace {
+
+// Many files in one commit: every source goes once its member reads back; a commit that
+// fails or is cancelled keeps every source and the archive as it was.
+TEST_F(ZipMasterTest, AddFilesCommitsTheWholeListAtOnce) {
+    Put("sub/x.txt", "x");
+    Put("y.txt", "y");
+    Put("README", "r");
+    const std::string other = Dir / "other.txt";
+    WriteFile(other, "elsewhere");
+    const std::string a = Src() + "/a.zip";
+    TQNStringList files;
+    for (const std::string& f : {Src() + "/sub/x.txt", Src() + "/y.txt", Src() + "/sub",
+                                 Src() + "/missing", Src() + "/README", other})
+        files.Add(f);
+    TQNStringList added = Zip.AddFiles(a, files, true);
+    const std::string z = "zip://" + a + "/";
+    EXPECT_EQ(added.ToVector(), (std::vector<std::string>{z + "sub/x.txt", z + "y.txt",
+                                                          z + "README", z + "other.txt"}));
+    for (const char* f : {"sub/x.txt", "y.txt", "README"}) EXPECT_FALSE(loctest::Exists(Src() + "/" + f));
+    EXPECT_FALSE(loctest::Exists(other));
+    EXPECT_TRUE(Owner.Logged("Cannot add " + Src() + "/sub to " + a));
+    EXPECT_TRUE(Owner.Logged("Zipped " + Src() + "/y.txt to " + z + "y.txt"));
+    EXPECT_EQ(Sh(Src(), "unzip -tq a.zip"), 0);
+    EXPECT_EQ(Sh(Src(), "zip -T a.zip"), 0);
+    Zip.SetZipFileName(a);
+    EXPECT_EQ(InfoAt(IndexOf("sub/x.txt")).Time, DosDateTimeFromUnix(When));
+
+    Put("big1", Content(300000, 1));
+    Put("big2", Content(300000, 2));
+    TQNStringList more;
+    more.Add(Src() + "/big1");
+    more.Add(Src() + "/big2");
+    const std::string before = ReadFile(a);
+    {
+        qntest::TFileSizeLimit limit(before.size() + 100000);
+        EXPECT_THROW(Zip.AddFiles(a, more, false), EFileError);
+    }
+    Owner.Cancel();
+    EXPECT_TRUE(Zip.AddFiles(a, more, false).Empty());
+    Owner.Resume();
+    EXPECT_TRUE(ReadFile(a) == before);
+    EXPECT_TRUE(loctest::Exists(Src() + "/big1"));
+    EXPECT_TRUE(loctest::Exists(Src() + "/big2"));
+}
+
+// A backup archive that holds the file itself under its own name: the member becomes
+// the next version that no name in the folder or the archive uses.
+TEST_F(ZipMasterTest, BackupArchiveHoldingTheFileItselfIsMigrated) {
+    Put("report.txt", "current");
+    Put("report Backup (1).txt", "v1");
+    Put("report Backup (2).txt.diff", "v2");
+    ASSERT_EQ(Sh(Src(), "zip -q '../report Backup (x).txt.zip' report.txt 'report Backup (1).txt' "
+                        "'report Backup (2).txt.diff'"),
+              0);
+    const std::string a = Dir / "report Backup (x).txt.zip";
+    Zip.SetZipFileName(a);
+    EXPECT_EQ(IndexOf("report.txt"), -1);
+    ASSERT_GE(IndexOf("report Backup (3).txt"), 0);
+    EXPECT_EQ(InfoAt(IndexOf("report Backup (3).txt")).Time, DosDateTimeFromUnix(When));
+    EXPECT_TRUE(Owner.Logged("Warning: Migrated ZipEntry \"report.txt\" to \"report Backup (3).txt\" "
+                             "in ZipFile \"" + a + "\".  You may needed to rerun your last "
+                             "operation you need/use this ZipEntry."));
+    for (auto [member, content] : {std::pair<const char*, const char*>{"report Backup (3).txt", "current"},
+                                   {"report Backup (1).txt", "v1"},
+                                   {"report Backup (2).txt.diff", "v2"}}) {
+        SCOPED_TRACE(member);
+        std::unique_ptr<TStream> s = Zip.OpenMember(a, member);
+        ASSERT_TRUE(s);
+        EXPECT_EQ(ReadAll(*s), content);
+    }
+    EXPECT_EQ(Sh(Dir.Path(), "unzip -tq 'report Backup (x).txt.zip'"), 0);
+}
+
+// Comments of members come from the notes file inside the same archive.
+TEST_F(ZipMasterTest, CommentsComeFromTheNotesInTheArchive) {
+    Put("d/f.txt", "f");
+    Put("d/f Backup (x).txt.ini", "<Comment>\r\n0=first draft\r\n");
+    Put("g.txt", "g");
+    ASSERT_EQ(Sh(Src(), "zip -q -r ../a.zip d g.txt"), 0);
+    Zip.SetZipFileName(Dir / "a.zip");
+    EXPECT_EQ(Zip.Comments()[IndexOf("d/f.txt")], "first draft");
+    EXPECT_EQ(Zip.Comments()[IndexOf("g.txt")], "");
+    EXPECT_EQ(Zip.Comments().Count(), Zip.Names().Count());
 }
 
 }  // namespace

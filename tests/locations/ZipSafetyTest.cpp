@@ -1,0 +1,117 @@
+// The zip component against hostile archives and hostile extraction targets: a member
+// that expands to more than 4 GiB, and target folders that hold symbolic links.
+#include "locations/QNZipMaster.h"
+#include "ZipTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/resource.h>
+
+using qntest::ReadFile;
+using qntest::WriteFile;
+using ziptest::Sh;
+
+namespace {
+
+class ZipSafetyTest : public ::testing::Test {
+protected:
+    qntest::TTempDir Dir{"qnzipsafe"};
+    TSimpleLocationOwner Owner{Dir.Path()};
+    TQNZipMaster Zip{&Owner};
+
+    static std::vector<std::string> Entries(const std::string& folder) {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    static int64_t PeakResidentBytes() {
+        rusage u {};
+        getrusage(RUSAGE_SELF, &u);
+        return int64_t(u.ru_maxrss) * 1024;
+    }
+};
+
+TEST_F(ZipSafetyTest, AMemberOfMoreThan4GiBIsStreamedAndCannotFillALimitedPlace) {
+    const uint64_t mebibytes = 4096 + 3;
+    const int64_t size = int64_t(mebibytes) << 20;
+    const std::string a = Dir / "bomb.zip";
+    ASSERT_TRUE(ziptest::MakeZeroBomb(a, "zeros.bin", mebibytes));
+    ASSERT_LT(std::filesystem::file_size(a), 16u << 20);
+
+    // Listed with its 64-bit size.
+    Zip.SetZipFileName(a);
+    ASSERT_EQ(Zip.Names().Count(), 1);
+    EXPECT_EQ(TFileInfoRec::FromHex(Zip.Infos()[0])->Size, size);
+    EXPECT_EQ(Zip.Stats().Values("FileSizeTotal"), IntToStr(size));
+
+    // Read to its end through the stream: memory stays far below the member's size.
+    const int64_t peakBefore = PeakResidentBytes();
+    std::unique_ptr<TStream> s = Zip.OpenMember(a, "zeros.bin");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->Size(), size);
+    std::vector<char> buf(1 << 20);
+    int64_t total = 0;
+    bool zeros = true;
+    for (size_t n; (n = s->Read(buf.data(), buf.size())) > 0;) {
+        if (total == 0) zeros = std::all_of(buf.begin(), buf.begin() + long(n), [](char c) { return c == 0; });
+        total += int64_t(n);
+    }
+    s.reset();
+    EXPECT_EQ(total, size);
+    EXPECT_TRUE(zeros);
+    EXPECT_LT(PeakResidentBytes() - peakBefore, int64_t(512) << 20);
+
+    // Extracted where files may not grow beyond 1 MiB: an error, and no partial file.
+    const std::string out = Dir / "out";
+    ::mkdir(out.c_str(), 0755);
+    std::string path = "unchanged";
+    {
+        qntest::TFileSizeLimit limit(1 << 20);
+        EXPECT_THROW(Zip.ExtractMember(a, "zeros.bin", path, false, out), EFileError);
+        EXPECT_THROW(Zip.ExtractAll(a, false, out), EFileError);
+    }
+    EXPECT_EQ(path, "");
+    EXPECT_TRUE(Entries(out).empty());
+}
+
+// Links already in the target folder: extraction never writes through them.
+TEST_F(ZipSafetyTest, ExtractionNeverWritesThroughLinksInTheTarget) {
+    const std::string src = Dir / "src";
+    for (const char* f : {"sub/f.txt", "g.txt", "deep/er/h.txt", "top.txt"}) {
+        std::filesystem::create_directories(std::filesystem::path(src + "/" + f).parent_path());
+        WriteFile(src + "/" + f, std::string("from the archive: ") + f);
+    }
+    ASSERT_EQ(Sh(src, "zip -q -r ../a.zip sub g.txt deep top.txt"), 0);
+    const std::string a = Dir / "a.zip";
+    const std::string outside = Dir / "outside";
+    const std::string out = Dir / "out";
+    ::mkdir(outside.c_str(), 0755);
+    ::mkdir(out.c_str(), 0755);
+    WriteFile(outside + "/victim", "untouched");
+    ASSERT_EQ(::symlink(outside.c_str(), (out + "/sub").c_str()), 0);              // a folder link
+    ASSERT_EQ(::symlink((outside + "/victim").c_str(), (out + "/g.txt").c_str()), 0);  // a file link
+
+    TQNStringList written = Zip.ExtractAll(a, false, out);
+    EXPECT_EQ(written.ToVector(), (std::vector<std::string>{out + "/g.txt", out + "/deep/",
+                                                            out + "/deep/er/", out + "/deep/er/h.txt",
+                                                            out + "/top.txt"}));
+    EXPECT_TRUE(Owner.Logged("Refused to extract zip://" + a + "/sub/"));
+    EXPECT_TRUE(Owner.Logged("Refused to extract zip://" + a + "/sub/f.txt"));
+    std::string path;
+    EXPECT_FALSE(Zip.ExtractMember(a, "sub/f.txt", path, false, out));
+    EXPECT_EQ(path, "");
+
+    EXPECT_EQ(Entries(outside), std::vector<std::string>{"victim"});
+    EXPECT_EQ(ReadFile(outside + "/victim"), "untouched");
+    // The file link itself was replaced by the member.
+    struct stat st {};
+    ASSERT_EQ(::lstat((out + "/g.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(out + "/g.txt"), "from the archive: g.txt");
+    EXPECT_EQ(ReadFile(out + "/deep/er/h.txt"), "from the archive: deep/er/h.txt");
+}
+
+}  // namespace
