@@ -596,19 +596,26 @@ int RunSyncCommand(const std::vector<std::string>& args) {
         };
     }
 
-    struct sigaction sa {}, oldInt {}, oldTerm {};
+    // Interrupting stops the run between two steps (a copy under way is dropped, its
+    // temporary file removed) and still saves the document. A closed output does not end
+    // the run half-way either.
+    struct sigaction sa {}, ign {}, oldInt {}, oldTerm {}, oldPipe {};
     sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
+    ign.sa_handler = SIG_IGN;
+    sigemptyset(&ign.sa_mask);
     ::sigaction(SIGINT, &sa, &oldInt);
     ::sigaction(SIGTERM, &sa, &oldTerm);
+    ::sigaction(SIGPIPE, &ign, &oldPipe);
     struct TRestore {
-        struct sigaction Int, Term;
+        struct sigaction Int, Term, Pipe;
         ~TRestore() {
             ::sigaction(SIGINT, &Int, nullptr);
             ::sigaction(SIGTERM, &Term, nullptr);
+            ::sigaction(SIGPIPE, &Pipe, nullptr);
             SyncContinue.store(true);
         }
-    } restore{oldInt, oldTerm};
+    } restore{oldInt, oldTerm, oldPipe};
     SyncContinue.store(true);
 
     static char outBuf[1 << 16];
@@ -628,18 +635,8 @@ int RunSyncCommand(const std::vector<std::string>& args) {
         std::printf("%d change(s) found.\n", changes);
         std::fflush(stdout);
     } else {
-        if (stats.ProfileOrSync.empty()) stats.ProfileOrSync = "Manual Sync Summary";
-        // The summary's columns, without their padding.
-        for (const std::string& line : SyncSummaryLines(stats)) {
-            std::string text;
-            for (char c : line)
-                if (c != ' ' || (!text.empty() && text.back() != ' ')) text += c;
-            while (!text.empty() && text.back() == ' ') text.pop_back();
-            std::printf("%s\n", text.c_str());
-        }
-        std::fflush(stdout);
-        // The new history and run state go into the document; the user's choice of profiles
-        // stays as it was.
+        // The new history and run state go into the document before anything is printed;
+        // the user's choice of profiles stays as it was.
         for (int i = 0; i < profiles.Count(); ++i) {
             TSyncProfile& p = profiles.Profile(i);
             const bool selected = p.Selected;
@@ -651,6 +648,16 @@ int RunSyncCommand(const std::vector<std::string>& args) {
             std::fprintf(stderr, "%sthe document %s could not be saved\n", Me, docPath.c_str());
             ++problems;
         }
+        if (stats.ProfileOrSync.empty()) stats.ProfileOrSync = "Manual Sync Summary";
+        // The summary's columns, without their padding.
+        for (const std::string& line : SyncSummaryLines(stats)) {
+            std::string text;
+            for (char c : line)
+                if (c != ' ' || (!text.empty() && text.back() != ' ')) text += c;
+            while (!text.empty() && text.back() == ' ') text.pop_back();
+            std::printf("%s\n", text.c_str());
+        }
+        std::fflush(stdout);
     }
     if (interrupted) std::fprintf(stderr, "%sinterrupted; the run is incomplete.\n", Me);
     if (std::ferror(stdout)) {

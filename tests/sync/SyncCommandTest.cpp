@@ -340,7 +340,7 @@ TEST_F(TSyncCli, WithoutATerminalTheSafeAnswerIsTakenAndSaid) {
     }
 }
 
-TEST_F(TSyncCli, KilledWhileCopyingLeavesNoPartialFileAndTheNextRunCompletes) {
+TEST_F(TSyncCli, StoppedWhileCopyingLeavesNoPartialFileAndTheNextRunCompletes) {
     // Big enough that the copy is still under way when the test sees its temporary file.
     constexpr size_t Mib = 1 << 20, Size = 256 * Mib;
     Put(Src + "/a.txt", "small");
@@ -355,43 +355,63 @@ TEST_F(TSyncCli, KilledWhileCopyingLeavesNoPartialFileAndTheNextRunCompletes) {
         }
         std::fclose(f);
     }
-    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
-    const std::string docText = qntest::ReadFile(Doc);
+    struct TCase {
+        int Signal;
+        int Code;         // of the stopped run
+        size_t LeftOver;  // temporary files it leaves
+    } cases[] = {{SIGKILL, 128 + SIGKILL, 1}, {SIGTERM, 1, 0}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(strsignal(c.Signal));
+        fs::remove_all(Dst);
+        fs::remove(Doc);
+        ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+        const std::string docText = qntest::ReadFile(Doc);
 
-    TSyncProcess run({Doc});
-    bool partial = false;
-    ASSERT_TRUE(qntest::WaitFor(
-        [&] {
-            std::error_code ec;
-            // The final name never holds a part of the file.
-            if (fs::exists(Dst + "/big.bin", ec) && fs::file_size(Dst + "/big.bin", ec) != Size)
-                partial = true;
-            return !Temporaries(Dst).empty() || !run.Running();
-        },
-        std::chrono::seconds(120)));
-    run.Signal(SIGSTOP);
-    ASSERT_EQ(Temporaries(Dst).size(), 1u) << "the copy ended before the test saw it";
-    EXPECT_FALSE(fs::exists(Dst + "/big.bin"));
-    run.Signal(SIGKILL);
-    EXPECT_EQ(run.Finish().Code, 128 + SIGKILL);
-    EXPECT_FALSE(partial);
-    EXPECT_FALSE(fs::exists(Dst + "/big.bin"));
-    EXPECT_EQ(qntest::ReadFile(Doc), docText);
+        TSyncProcess run({Doc});
+        bool partial = false;
+        ASSERT_TRUE(qntest::WaitFor(
+            [&] {
+                std::error_code ec;
+                // The final name never holds a part of the file.
+                if (fs::exists(Dst + "/big.bin", ec) && fs::file_size(Dst + "/big.bin", ec) != Size)
+                    partial = true;
+                return !Temporaries(Dst).empty() || !run.Running();
+            },
+            std::chrono::seconds(120)));
+        run.Signal(SIGSTOP);
+        ASSERT_EQ(Temporaries(Dst).size(), 1u) << "the copy ended before the test saw it";
+        EXPECT_FALSE(fs::exists(Dst + "/big.bin"));
+        run.Signal(c.Signal);
+        run.Signal(SIGCONT);
+        TRun stopped = run.Finish();
+        EXPECT_EQ(stopped.Code, c.Code) << stopped.Err;
+        EXPECT_FALSE(partial);
+        EXPECT_FALSE(fs::exists(Dst + "/big.bin"));
+        EXPECT_EQ(Temporaries(Dst).size(), c.LeftOver);
+        if (c.Signal == SIGKILL) {
+            EXPECT_EQ(qntest::ReadFile(Doc), docText);
+        } else {
+            EXPECT_TRUE(Has(stopped.Err, "interrupted; the run is incomplete.")) << stopped.Err;
+            synctest::TScriptedPrompter prompter;
+            TSyncDocument doc(prompter);
+            EXPECT_EQ(Reload(doc).HistoryFiles.Count(), 0);
+        }
 
-    TRun r = Sync({Doc});
-    ASSERT_EQ(r.Code, 0) << r.Err;
-    // Every source file is in the destination, whole; the only other entry is the
-    // temporary file of the killed copy.
-    auto src = Tree(Src), dst = Tree(Dst);
-    for (const auto& [name, bytes] : src) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(dst.count(name));
-        EXPECT_TRUE(dst[name] == bytes);
+        TRun r = Sync({Doc});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        // Every source file is in the destination, whole; the only other entry is the
+        // temporary file of a killed copy.
+        auto src = Tree(Src), dst = Tree(Dst);
+        for (const auto& [name, bytes] : src) {
+            SCOPED_TRACE(name);
+            ASSERT_TRUE(dst.count(name));
+            EXPECT_TRUE(dst[name] == bytes);
+        }
+        EXPECT_TRUE(SameBytes(Src + "/big.bin", Dst + "/big.bin"));
+        EXPECT_EQ(Temporaries(Dst).size(), c.LeftOver);
+        EXPECT_EQ(dst.size(), src.size() + c.LeftOver);
+        EXPECT_EQ(fs::file_size(Src + "/big.bin"), Size);
     }
-    EXPECT_TRUE(SameBytes(Src + "/big.bin", Dst + "/big.bin"));
-    EXPECT_EQ(dst.size(), src.size() + Temporaries(Dst).size());
-    EXPECT_LE(Temporaries(Dst).size(), 1u);
-    EXPECT_EQ(fs::file_size(Src + "/big.bin"), Size);
 }
 
 TEST_F(TSyncCli, MissingRootsDeleteNothingAndKeepTheHistory) {
