@@ -3,8 +3,10 @@
 // Measures, with wall-clock times of the same run:
 //   - listing an archive of N members (made by zip) against `unzip -l`;
 //   - reading every member of it against `unzip -p` (output discarded);
-//   - adding M files one at a time (each a committed archive) against one `zip` call
-//     for all of them; this shows commit costs that grow with the archive.
+//   - extracting every member into a folder against `unzip -q -d`;
+//   - adding M files one at a time (each a committed archive), and all M in one commit
+//     (AddFiles), each against one `zip` call for all of them; the first shows commit
+//     costs that grow with the archive.
 #include "locations/LocationOwner.h"
 #include "locations/QNZipMaster.h"
 
@@ -93,17 +95,35 @@ int main(int argc, char** argv) {
     std::printf("%lld bytes read\n", static_cast<long long>(bytes));
     Row("read every member", oursRead, peerRead);
 
-    // Adding files one at a time, against one zip call.
+    // Extracting every member into a folder.
+    t = TClock::now();
+    const int extracted = zip.ExtractAll(big, false, base + "/ours-out").Count();
+    const double oursExtract = Seconds(t);
+    const double peerExtract = Shell("unzip -q -d '" + base + "/peer-out' '" + big + "'");
+    std::printf("%d members extracted\n", extracted);
+    Row("extract every member", oursExtract, peerExtract);
+
+    // Adding files one at a time and in one commit, each against one zip call.
     const std::string addSrc = base + "/add";
+    const std::string batchSrc = base + "/batch";
     MakeFiles(addSrc, adds);
-    Shell("cp -r '" + addSrc + "' '" + base + "/addpeer'");
+    Shell("cp -r '" + addSrc + "' '" + base + "/addpeer' && cp -r '" + addSrc + "' '" + batchSrc + "'");
+    const double peerAdd = Shell("cd '" + base + "/addpeer' && zip -q ../peer.zip *.txt");
     t = TClock::now();
     std::string loc;
+    int added = 0;
     for (int i = 0; i < adds; ++i)
-        zip.AddFile(base + "/add.zip", addSrc + "/f" + IntToStr(i) + ".txt", loc, false);
+        added += zip.AddFile(base + "/add.zip", addSrc + "/f" + IntToStr(i) + ".txt", loc, false);
     const double oursAdd = Seconds(t);
-    const double peerAdd = Shell("cd '" + base + "/addpeer' && zip -q ../peer.zip *.txt");
+    std::printf("%d files added one at a time\n", added);
     Row("add files one at a time", oursAdd, peerAdd);
+    TQNStringList files;
+    for (int i = 0; i < adds; ++i) files.Add(batchSrc + "/f" + IntToStr(i) + ".txt");
+    t = TClock::now();
+    const int batch = zip.AddFiles(base + "/batch.zip", files, false).Count();
+    const double oursBatch = Seconds(t);
+    std::printf("%d files added in one commit\n", batch);
+    Row("add files in one commit", oursBatch, peerAdd);
     std::error_code ec;
     std::filesystem::remove_all(base, ec);
     return 0;
