@@ -615,6 +615,7 @@ bool TQNZipMaster::ExtractMember(const std::string& archive, const std::string& 
                                  std::string& outPath, bool verbose,
                                  const std::string& destFolder) {
     outPath.clear();
+    if (member.empty()) return !ExtractAll(archive, verbose, destFolder).Empty();
     std::string base = destFolder.empty() ? Folder(archive) : destFolder;
     if (!base.empty() && base.back() != '/') base += '/';
     std::shared_ptr<zip_t> z = Reader(archive);

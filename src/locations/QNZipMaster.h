@@ -76,7 +76,8 @@ public:
     // Extracts Member to DestFolder + Member (DestFolder defaults to the archive's folder)
     // with its date; OutPath receives the path, or stays empty when the member is missing
     // or refused. Logs "Unzipped zip://<archive>/<member> to <path>". A write that fails
-    // raises EFileError and leaves no file behind.
+    // raises EFileError and leaves no file behind. An empty Member extracts every member
+    // (ExtractAll) and is true when any was written; OutPath then stays empty.
     bool ExtractMember(const std::string& archive, const std::string& member, std::string& outPath,
                        bool verbose, const std::string& destFolder = {});
     // Extracts every member in turn into DestFolder (default the archive's folder);

@@ -69,6 +69,8 @@ const TParseCase ParseCases[] = {
      "zip:///x/a.zip/b.zip/c.txt", "b.zip/"},
     {"zip:///x/a.zip/data.tar.gz", TKind::Zip, "/x/a.zip", "data.tar.gz", "data", ".tar.gz", false,
      true, "zip:///x/a.zip/data.tar.gz", ""},
+    {"zip:///x/a.zip/d/README", TKind::Zip, "/x/a.zip", "README", "README", "", false, true,
+     "zip:///x/a.zip/d/README", "d/"},
     {"zip:///x/a.zipper/b.jar/c", TKind::Zip, "/x/a.zipper/b.jar", "c", "c", "", false, true,
      "zip:///x/a.zipper/b.jar/c", ""},
     // Upper-case scheme: the zip kind, but not a valid location.

@@ -103,6 +103,7 @@ TEST_F(ZipSafetyTest, ExtractionNeverWritesThroughLinksInTheTarget) {
     std::string path;
     EXPECT_FALSE(Zip.ExtractMember(a, "sub/f.txt", path, false, out));
     EXPECT_EQ(path, "");
+    EXPECT_TRUE(Zip.ExtractMember(a, "", path, false, out));  // all of them again
 
     EXPECT_EQ(Entries(outside), std::vector<std::string>{"victim"});
     EXPECT_EQ(ReadFile(outside + "/victim"), "untouched");
