@@ -3,6 +3,7 @@
 
 #include "locations/BackupFileParts.h"
 #include "locations/LocationOwner.h"
+#include "locations/ZipFileParts.h"
 
 #include <gtest/gtest.h>
 
@@ -155,6 +156,30 @@ TEST_P(TVersions, MaskCharactersInTheFileName) {
     Write(D + "README", "x");
     Write(D + "README Backup (2)", "2");
     EXPECT_EQ(Next("README", false), D + "README Backup (2)");
+}
+
+// A backup archive that still holds the file itself under its own name: listing it
+// renames that member to the next version that neither the folder nor the archive uses.
+TEST_P(TVersions, ListingABackupArchiveMigratesTheFileItself) {
+    Write(D + "src/report.txt", "old current");
+    Write(D + "src/report Backup (1).txt", "v1");
+    ASSERT_EQ(std::system(("cd '" + D + "src' && zip -q '../report Backup (x).txt.zip' "
+                           "report.txt 'report Backup (1).txt'").c_str()),
+              0);
+    Write(D + "report Backup (2).txt", "v2");
+    const std::string archive = D + "report Backup (x).txt.zip";
+    TZipFileParts listing(Owner);
+    listing.SetLocation("zip://" + archive + "/");
+    listing.ListContents();
+    EXPECT_EQ(listing.Names().ToVector(),
+              (std::vector<std::string>{"report Backup (3).txt", "report Backup (1).txt"}));
+    TZipFileParts moved(Owner);
+    moved.SetLocation("zip://" + archive + "/report Backup (3).txt");
+    std::unique_ptr<TStream> s = moved.OpenReadStream();
+    ASSERT_TRUE(s);
+    std::string text(size_t(s->Size()), '\0');
+    text.resize(s->ReadFull(text.data(), text.size()));
+    EXPECT_EQ(text, "old current");
 }
 
 TEST_P(TVersions, ReadingNamesNeverTouchesTheArchive) {
