@@ -351,7 +351,13 @@ void TQNZipMaster::SetZipFileName(const std::string& archive) {
     if (!other && !Dirty && FileStamp(archive) == FListedStamp) return;
     FZipFileName = archive;
     ReadContents();
-    if (other) MigrateBackupArchive();
+    if (!other) return;
+    try {
+        MigrateBackupArchive();
+    } catch (const std::exception& e) {
+        // The archive stays as it was and can still be listed and read.
+        FOwner->ShowStatus("Cannot migrate " + archive + ": " + e.what(), llWarning, true);
+    }
 }
 
 void TQNZipMaster::EnsureCurrent(const std::string& archive) { SetZipFileName(archive); }

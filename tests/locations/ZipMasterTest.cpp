@@ -305,6 +305,17 @@ TEST_F(ZipMasterTest, BackupArchiveHoldingTheFileItselfIsMigrated) {
                         "'report Backup (2).txt.diff'"),
               0);
     const std::string a = Dir / "report Backup (x).txt.zip";
+    // A migration that cannot be written leaves the archive listed as it is.
+    const std::string before = ReadFile(a);
+    {
+        qntest::TFileSizeLimit limit(64);
+        Zip.SetZipFileName(a);
+    }
+    EXPECT_GE(IndexOf("report.txt"), 0);
+    EXPECT_TRUE(Owner.Logged("Cannot migrate " + a));
+    EXPECT_TRUE(ReadFile(a) == before);
+    Zip.Reset();
+
     Zip.SetZipFileName(a);
     EXPECT_EQ(IndexOf("report.txt"), -1);
     ASSERT_GE(IndexOf("report Backup (3).txt"), 0);
