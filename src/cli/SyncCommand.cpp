@@ -488,6 +488,28 @@ int AddProfile(const TArgs& a, TSyncDocument& doc, TFindFiles& engine) {
     return 0;
 }
 
+// Hands the settings, the run state and the history of From to To; the long lists are
+// moved, not copied (a history can hold a hundred thousand entries).
+void HandOver(TSyncProfile& from, TSyncProfile& to) {
+    to.Options = from.Options;
+    to.DetectInterval = from.DetectInterval;
+    to.SyncDelay = from.SyncDelay;
+    to.LastDetectTime = from.LastDetectTime;
+    to.DetectOnly = from.DetectOnly;
+    to.ChangeCount = from.ChangeCount;
+    to.ChangeDetectedTime = from.ChangeDetectedTime;
+    to.Selected = from.Selected;
+    to.FilterRegExpr = from.FilterRegExpr;
+    to.TextInFileRegExpr = from.TextInFileRegExpr;
+    to.HistoryFiles = std::move(from.HistoryFiles);
+    to.HistoryFileInfo = std::move(from.HistoryFileInfo);
+    to.HistoryStats = std::move(from.HistoryStats);
+    to.FTPSourceLoginInfo.Assign(from.FTPSourceLoginInfo);
+    to.FTPDestLoginInfo.Assign(from.FTPDestLoginInfo);
+    to.WatchFiles = std::move(from.WatchFiles);
+    to.WatchFileInfo = std::move(from.WatchFileInfo);
+}
+
 // Why a profile cannot take part in a manual run, or empty.
 std::string NotRunnable(const TSyncProfileList& profiles, int i) {
     const TSyncProfile& p = profiles.Profile(i);
@@ -548,7 +570,7 @@ int RunSyncCommand(const std::vector<std::string>& args) {
                                 " takes part in manual syncs (option ManRefresh)");
     }
 
-    // The engine works on copies; the document takes them back after the run.
+    // The engine works on profiles of its own; the document takes them back after the run.
     TFileSyncMgr mgr(engine, prompter);
     TSyncDocOptions options = doc.Options();
     options.TurnOffLogging = false;
@@ -568,7 +590,7 @@ int RunSyncCommand(const std::vector<std::string>& args) {
     for (int i = 0; i < profiles.Count(); ++i) {
         TSyncProfile& p = profiles.Profile(i);
         std::unique_ptr<TSyncProfile> copy = NewProfile(false);
-        CopyProfile(p.EngineCopy ? *p.EngineCopy : p, *copy);
+        HandOver(p.EngineCopy ? *p.EngineCopy : p, *copy);
         CopyProfileSettings(p, *copy);
         copy->Selected = chosen[i];
         if (a.DetectOnly) {
@@ -639,10 +661,11 @@ int RunSyncCommand(const std::vector<std::string>& args) {
         // the user's choice of profiles stays as it was.
         for (int i = 0; i < profiles.Count(); ++i) {
             TSyncProfile& p = profiles.Profile(i);
+            TSyncProfile& kept = p.EngineCopy ? *p.EngineCopy : p;  // what is saved
             const bool selected = p.Selected;
-            CopyProfile(mgr.Profiles.Profile(i), p);
-            p.Selected = selected;
-            if (p.EngineCopy) CopyProfile(p, *p.EngineCopy);
+            HandOver(mgr.Profiles.Profile(i), kept);
+            kept.Selected = p.Selected = selected;
+            p.Options = kept.Options;
         }
         if (!doc.SaveFile()) {
             std::fprintf(stderr, "%sthe document %s could not be saved\n", Me, docPath.c_str());
