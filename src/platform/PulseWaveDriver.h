@@ -36,6 +36,7 @@ public:
     // gets its sound in pieces of this length, and a playback stream's device takes the
     // sound in steps of it. Applies to streams opened afterwards.
     void SetFragment(std::chrono::microseconds fragment);
+    std::chrono::microseconds Fragment() const { return FFragment; }
     // How much sound a playback stream queues at the server before it starts playing,
     // and again after it ran dry (default 23.4375 ms: two and a half buffers of a route;
     // at least one fragment). The queue stays about that full, so this is the playback
