@@ -34,6 +34,8 @@ const char Usage[] =
     "      --name-regex RE    only locations in which the pattern RE matches\n"
     "      --text RE          only files whose content matches the pattern RE\n"
     "      --folders          report folders too\n"
+    "  -z, --zip              also search inside the zip archives of the first folder\n"
+    "                         (members print as zip://ARCHIVE/MEMBER)\n"
     "      --info             print date, size and attributes before each location\n"
     "      --stats            print the statistics (folders, total size, files) at the end\n"
     "  -h, --help             show this help and exit\n"
@@ -134,7 +136,7 @@ std::vector<std::string> SplitLocations(const std::string& text) {
 }  // namespace
 
 int RunFindCommand(const std::vector<std::string>& args) {
-    bool recurse = false, folders = false, info = false, stats = false;
+    bool recurse = false, folders = false, zip = false, info = false, stats = false;
     std::string nameRegex, textRegex;
     bool haveName = false, haveText = false;
     std::vector<std::string> positional;
@@ -167,6 +169,8 @@ int RunFindCommand(const std::vector<std::string>& args) {
             recurse = true;
         } else if (a == "--folders") {
             folders = true;
+        } else if (a == "-z" || a == "--zip") {
+            zip = true;
         } else if (a == "--info") {
             info = true;
         } else if (a == "--stats") {
@@ -236,6 +240,7 @@ int RunFindCommand(const std::vector<std::string>& args) {
     uint8_t flags = 0;
     if (recurse) flags |= fsRecurse;
     if (folders) flags |= fsFolders;
+    if (zip) flags |= fsZipArchives;
     if (haveName) flags |= fsNameMustMatch;
     if (haveText) flags |= fsTextMustMatch;
 

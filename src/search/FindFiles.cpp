@@ -529,6 +529,19 @@ void TFindFiles::SearchLocation(TFindFileParam& p, const std::string& location) 
         TQNStringList found;
         TQNStringList foundInfos;
         {
+            // The archives are the search's own business: kept, and not reported to a
+            // caller that handles found entries itself.
+            auto onFound = std::exchange(OnFound, nullptr);
+            const bool keep = std::exchange(KeepResults, true);
+            struct TRestore {
+                TFindFiles& F;
+                std::function<bool(TFindEntry&)>& Saved;
+                bool Keep;
+                ~TRestore() {
+                    F.OnFound = std::move(Saved);
+                    F.KeepResults = Keep;
+                }
+            } restore{*this, onFound, keep};
             TQNStringList& names =
                 FindFiles(archives.Name, archives.Path, p.LogFolders, nullptr, "SubNames", "", "",
                           FStore, uint8_t(p.Flags & fsRecurse));
@@ -710,6 +723,9 @@ void TFindFiles::ExamineEntry(TFindFileParam& p, TURLParts& folder, int index, i
         e.Parts = parts.get();
     }
     bool descend = true;
+    // An archive lists all its members at once, whatever their folders: its folder
+    // members are reported, never searched again.
+    if (!local && dynamic_cast<TZipFileParts*>(parts.get())) descend = false;
     const bool accepted = FileMatches(p, e, descend);
     if (FMainGauge) FMainGauge->AddProgress(1);
     if (accepted) Accept(p, e);

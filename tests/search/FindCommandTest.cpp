@@ -133,6 +133,31 @@ TEST_F(TCli, IncompleteSearchExitsWithOne) {
     EXPECT_EQ(LineSet(r.Out).size(), 3u);
 }
 
+TEST_F(TCli, ZipOptionSearchesInsideTheFoldersArchives) {
+    Write(D + "/plain.txt", "a needle here");
+    Write(D + "/pack/in/x.txt", "another needle");
+    Write(D + "/pack/README", "no match");
+    ASSERT_EQ(std::system(("cd '" + D + "/pack' && zip -qr ../a.zip in README").c_str()), 0);
+    struct TCase {
+        std::vector<std::string> Args;
+        std::set<std::string> Expected;
+    } cases[] = {
+        {{"-r", "--text", "needle", D, "*.txt"}, {D + "/plain.txt", D + "/pack/in/x.txt"}},
+        {{"-r", "-z", "--text", "needle", D, "*.txt"},
+         {D + "/plain.txt", D + "/pack/in/x.txt", "zip://" + D + "/a.zip/in/x.txt"}},
+        {{"--zip", D, "*.txt"}, {D + "/plain.txt", "zip://" + D + "/a.zip/in/x.txt"}},
+        // The archive's folder member is listed once, not searched again.
+        {{"-r", "--folders", "zip://" + D + "/a.zip/", "*"},
+         {"zip://" + D + "/a.zip/in/", "zip://" + D + "/a.zip/in/x.txt", "zip://" + D + "/a.zip/README"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Args[0] + " " + c.Args[1]);
+        TRun r = Quennick(c.Args);
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        EXPECT_EQ(LineSet(r.Out), c.Expected) << r.Out;
+    }
+}
+
 TEST_F(TCli, InformationStatisticsFoldersAndRelativeLocations) {
     Write(D + "/i/s/b.log", "12345");
     Write(D + "/i/a.txt", "123");
