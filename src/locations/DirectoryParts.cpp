@@ -156,12 +156,15 @@ bool TDirectoryParts::Delete(bool verbose) {
 }
 
 std::unique_ptr<TStream> TDirectoryParts::OpenReadStream() {
-    if (!FileExists()) return nullptr;
+    if (NameHasWildcards || Name.empty() || !IsValid()) return nullptr;
     // Only regular files (or links to them) are ever opened: FIFOs, sockets and devices
     // are listed but not read.
+    const std::string location = GetLocation();
     struct stat st {};
-    if (::stat(GetLocation().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    return TFileStream::OpenRead(GetLocation());
+    if (::lstat(location.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+    if (S_ISLNK(st.st_mode) && ::stat(location.c_str(), &st) != 0) return nullptr;
+    if (!S_ISREG(st.st_mode)) return nullptr;
+    return TFileStream::OpenRead(location);
 }
 
 bool TDirectoryParts::WriteFromStream(TStream& stream, const TFileInfoRec& info) {
@@ -195,14 +198,9 @@ bool TDirectoryParts::WriteFromStream(TStream& stream, const TFileInfoRec& info)
 
     if (!Owner->CopyStreamWithProgress(stream, out, info, "Saving " + target)) return false;
 
-    mode_t mode;
-    if (exists && S_ISREG(old.st_mode)) {
-        mode = old.st_mode & 07777;
-    } else {
-        struct stat created {};
-        if (::fstat(fd, &created) != 0) FailPath("Cannot write file", target, errno);
-        mode = created.st_mode & 07777;
-    }
+    struct stat created {};
+    if (::fstat(fd, &created) != 0) FailPath("Cannot write file", target, errno);
+    mode_t mode = (exists && S_ISREG(old.st_mode) ? old.st_mode : created.st_mode) & 07777;
     if (info.Attributes & faReadOnly) mode &= ~mode_t(0222);
     else mode |= S_IWUSR;
     if (::fchmod(fd, mode) != 0) FailPath("Cannot write file", target, errno);
@@ -214,7 +212,27 @@ bool TDirectoryParts::WriteFromStream(TStream& stream, const TFileInfoRec& info)
         times[1].tv_nsec = 0;
         if (::futimens(fd, times) != 0) FailPath("Cannot set the date of", target, errno);
     }
-    out.Flush();
+    // The data of a replacing copy is on the disk before the name shows it, so the file
+    // is either the old or the new version; new files may wait for the owner's flush.
+    const bool defer = Owner->DeferFlushes();
+    if (exists || !defer) out.Flush();
+    if (defer) {
+        Owner->NoteDeferredFlush(fd, created.st_dev);
+        int rc = exists ? ::rename(temp.c_str(), target.c_str())
+                        : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && !exists && errno == EEXIST) {
+            // A file appeared at the target meanwhile: it is replaced like any other.
+            out.Flush();
+            rc = ::rename(temp.c_str(), target.c_str());
+        } else if (rc != 0 && !exists && (errno == EINVAL || errno == ENOSYS)) {
+            out.Flush();  // no exclusive rename here
+            rc = ::rename(temp.c_str(), target.c_str());
+        }
+        if (rc != 0) FailPath("Cannot write file", target, errno);
+        guard.Active = false;
+        out.Close();
+        return true;
+    }
     out.Close();
     if (::rename(temp.c_str(), target.c_str()) != 0) FailPath("Cannot write file", target, errno);
     guard.Active = false;
@@ -269,6 +287,8 @@ void TDirectoryParts::CopyTo(TParts& dest, int mode, TCopyResult& result) {
 
 void TDirectoryParts::URLMoveTo(TParts& dest, int mode, TCopyResult& result) {
     result.Clear();
+    // The copy must be in place before the source goes.
+    TDeferFlushesScope immediate(*Owner, false);
     TURLParts* target = dest.URLTarget();
     if (target != nullptr && typeid(*target) == typeid(TDirectoryParts)) {
         // Local to local: a rename, or across file systems a verified copy (MoveLocation).

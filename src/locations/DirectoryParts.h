@@ -15,7 +15,9 @@
 //   Size 0 for folders, Attributes 16 for folders and 32 for everything else, plus 1
 //   (read-only) when the owner may not write.
 // - Writing goes to a temporary file beside the target that is renamed over it once
-//   complete; a cancelled or failed write leaves the old file as it was.
+//   complete; a cancelled or failed write leaves the old file as it was. The data is
+//   flushed to the disk before the rename, unless the owner defers the flushes of new
+//   files (LocationOwner.h).
 #pragma once
 
 #include "locations/URLParts.h"

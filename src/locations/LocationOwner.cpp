@@ -56,7 +56,38 @@ private:
 
 TLocationOwner::TLocationOwner() = default;
 
-TLocationOwner::~TLocationOwner() = default;
+TLocationOwner::~TLocationOwner() {
+    try {
+        FlushDeferredWrites();
+    } catch (...) {
+    }
+}
+
+// --- Durability of local writes ------------------------------------------------------------
+
+void TLocationOwner::NoteDeferredFlush(int fd, dev_t device) {
+    for (const auto& h : FFlushHandles)
+        if (h.first == device) return;
+    int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+        // Without a handle of its own the file system is flushed at once.
+        ::syncfs(fd);
+        return;
+    }
+    FFlushHandles.emplace_back(device, copy);
+}
+
+bool TLocationOwner::FlushDeferredWrites() {
+    std::vector<std::pair<dev_t, int>> handles;
+    handles.swap(FFlushHandles);
+    int err = 0;
+    for (const auto& h : handles) {
+        if (::syncfs(h.second) != 0 && err == 0) err = errno;
+        ::close(h.second);
+    }
+    errno = err;
+    return err == 0;
+}
 
 TQNZipMaster& TLocationOwner::ZipMaster() {
     if (!FZipMaster) FZipMaster = std::make_unique<TQNZipMaster>(this);
@@ -165,14 +196,50 @@ bool TLocationOwner::CopyStreamWithProgress(TStream& source, TStream& dest,
         }
     } rewind{source, dest};
 
-    std::vector<char> buffer(static_cast<size_t>(CopyBlockSize));
+    // Between two local files the kernel copies the blocks; anything else (or a kernel or
+    // file system that cannot) goes through a buffer.
+    auto* in = dynamic_cast<TFileStream*>(&source);
+    auto* out = dynamic_cast<TFileStream*>(&dest);
+    bool kernelCopy = in != nullptr && out != nullptr;
+    bool copiedAny = false;
+    std::unique_ptr<char[]> buffer;
+    const size_t block = static_cast<size_t>(CopyBlockSize);
     for (;;) {
         if (!StepAllowed()) return false;
-        size_t n = source.ReadFull(buffer.data(), buffer.size());
+        size_t n = 0;
+        if (kernelCopy) {
+            while (n < block) {
+                ssize_t r = ::copy_file_range(in->Handle(), nullptr, out->Handle(), nullptr,
+                                              block - n, 0);
+                if (r > 0) {
+                    n += static_cast<size_t>(r);
+                    copiedAny = true;
+                    continue;
+                }
+                if (r == 0) break;
+                if (errno == EINTR) continue;
+                const int err = errno;
+                if (!copiedAny && (err == EXDEV || err == EINVAL || err == ENOSYS ||
+                                   err == EOPNOTSUPP || err == EBADF || err == EPERM)) {
+                    kernelCopy = false;
+                    break;
+                }
+                throw EFileError("Cannot write file \"" + out->FileName() + "\": " +
+                                     SysErrorMessage(err),
+                                 err);
+            }
+            // Some files (those of /proc, for one) report nothing to the kernel copy but
+            // can be read.
+            if (n == 0 && !copiedAny) kernelCopy = false;
+            if (!kernelCopy) continue;
+        } else {
+            if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(block);
+            n = source.ReadFull(buffer.get(), block);
+            if (n > 0) dest.Write(buffer.get(), n);
+        }
         if (n == 0) return true;
-        dest.Write(buffer.data(), n);
         range.Step();
-        if (n < buffer.size()) return true;
+        if (n < block) return true;
     }
 }
 
@@ -182,14 +249,16 @@ bool TLocationOwner::CompareContents(TParts& a, TParts& b) {
     if (!sa || !sb || sa->Size() != sb->Size()) return false;
     int64_t blocks = sa->Size() / CopyBlockSize;
     TGaugeRange range(blocks != 0 ? CopyGauge() : nullptr, blocks + 1);
-    std::vector<char> ba(static_cast<size_t>(CopyBlockSize)), bb(ba.size());
+    const size_t block = static_cast<size_t>(CopyBlockSize);
+    auto ba = std::make_unique_for_overwrite<char[]>(block);
+    auto bb = std::make_unique_for_overwrite<char[]>(block);
     for (;;) {
         if (!StepAllowed()) return false;
-        size_t na = sa->ReadFull(ba.data(), ba.size());
-        size_t nb = sb->ReadFull(bb.data(), bb.size());
-        if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) return false;
+        size_t na = sa->ReadFull(ba.get(), block);
+        size_t nb = sb->ReadFull(bb.get(), block);
+        if (na != nb || std::memcmp(ba.get(), bb.get(), na) != 0) return false;
         range.Step();
-        if (na < ba.size()) return true;
+        if (na < block) return true;
     }
 }
 
@@ -197,6 +266,8 @@ bool TLocationOwner::CompareContents(TParts& a, TParts& b) {
 
 int TLocationOwner::ForceFoldersLogged(const std::string& path, bool log) {
     if (!IsLocalAbsolutePath(path)) return 0;
+    // Usually the whole folder is there already.
+    if (DirectoryExists(path)) return 0;
     int count = 0;
     std::string prefix = "/";
     size_t start = 1;
@@ -268,6 +339,7 @@ void TLocationOwner::MoveLocation(const std::string& source, const std::string& 
     } else if (errno == EXDEV && S_ISREG(st.st_mode)) {
         // Across file systems: a complete copy beside the destination, renamed into place,
         // compared with the source; only then does the source go.
+        TDeferFlushesScope immediate(*this, false);
         TFileInfoRec info;
         FindOne(s, info);
         TCopyResult copied;

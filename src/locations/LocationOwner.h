@@ -22,6 +22,8 @@
 
 #include <memory>
 #include <string>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 class ILogMemo;
@@ -131,6 +133,23 @@ public:
     // Whether both entries can be read and hold the same bytes.
     bool CompareContents(TParts& a, TParts& b);
 
+    // --- Durability of local writes --------------------------------------------------------
+    // A local write is durable when it returns: the new data is flushed to the disk before
+    // it is renamed over the target, then the folder is flushed. While flushes are
+    // deferred, a write that creates a file (nothing was at the target) is renamed into
+    // place without them, and so is the folder of any write; FlushDeferredWrites then
+    // flushes each file system written to once. A write that replaces a file still flushes
+    // its data before the rename, so the old version is never lost. Whoever defers flushes
+    // before relying on the new files (recording them, deleting their sources); the owner
+    // flushes whatever is left when it goes.
+    bool DeferFlushes() const { return FDeferFlushes; }
+    void SetDeferFlushes(bool defer) { FDeferFlushes = defer; }
+    // For writes: the file system of Fd (Device) is flushed by FlushDeferredWrites.
+    void NoteDeferredFlush(int fd, dev_t device);
+    // Flushes every file system noted since the last call; false when one of the flushes
+    // failed (the files written since may not be on the disk).
+    bool FlushDeferredWrites();
+
 protected:
     // Runs pending messages when SyncProcessMessages is set; returns Continue().
     bool StepAllowed();
@@ -141,6 +160,26 @@ private:
     TBackupPattern FBackupPattern;
     std::unique_ptr<TFMWMemIniFile> FLookupStore;
     std::unique_ptr<TQNZipMaster> FZipMaster;
+    bool FDeferFlushes = false;
+    // One open descriptor per file system with deferred flushes.
+    std::vector<std::pair<dev_t, int>> FFlushHandles;
+};
+
+// Sets whether the owner defers flushes for the life of the object, then restores the
+// previous setting (the flush itself is left to the caller).
+class TDeferFlushesScope {
+public:
+    TDeferFlushesScope(TLocationOwner& owner, bool defer)
+        : FOwner(owner), FOld(owner.DeferFlushes()) {
+        owner.SetDeferFlushes(defer);
+    }
+    ~TDeferFlushesScope() { FOwner.SetDeferFlushes(FOld); }
+    TDeferFlushesScope(const TDeferFlushesScope&) = delete;
+    TDeferFlushesScope& operator=(const TDeferFlushesScope&) = delete;
+
+private:
+    TLocationOwner& FOwner;
+    bool FOld;
 };
 
 // A message the simple owner received.

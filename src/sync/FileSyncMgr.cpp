@@ -3,6 +3,7 @@
 #include "search/FindFiles.h"
 #include "sync/SyncDocument.h"
 
+#include "common/SafeFile.h"
 #include "common/SysUtils.h"
 #include "locations/BackupFileParts.h"
 
@@ -318,6 +319,14 @@ void TFileSyncMgr::ProcessProfile(int i, TSyncStats& stats, TDateTime runStart) 
     if (OnStats && (FStats.FilesSynced + FStats.FilesDeleted > 0 || FManual)) OnStats(FStats);
 }
 
+bool TFileSyncMgr::FlushCopies(const std::string& line) {
+    if (FEngine.FlushDeferredWrites()) return true;
+    const int err = errno;
+    Error("Error encountered.  The files copied for profile " + line +
+          " could not be flushed to the disk: " + SysErrorMessage(err) + ".  The history is kept.");
+    return false;
+}
+
 std::string TFileSyncMgr::DestName(const std::string& sourceEntry, const TFileInfoRec& info) {
     // The location model maps the entry (tags of the destination expanded); a name it
     // refuses, such as one that would leave the destination root, is not synced.
@@ -432,6 +441,14 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     FProcessed.assign(srcList.Count(), false);
 
     FPrompter.ShowStatus("Syncing destination files for profile " + line + "....");
+    // New copies are flushed to the disk together, once, before the history records them
+    // (FlushCopies); replaced files and backups are flushed one by one as always. A pass
+    // that moves files flushes each copy before its source goes.
+    TDeferFlushesScope defer(FEngine, !FDetectOnly && !FOptions.Contains(O::MoveFile));
+    struct TFlushGuard {
+        TLocationOwner& Owner;
+        ~TFlushGuard() { Owner.FlushDeferredWrites(); }
+    } flushGuard{FEngine};
     const TDateTime compareStart = Now();
     bool cancelled = false;
     for (int k : order) {
@@ -494,6 +511,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
                                  e.SourceInfo);
         if (!SyncFile(e, d)) FProcessed[k] = false;
     }
+    const bool flushed = FlushCopies(line);
     FStats.SyncCompareTime = Now() - compareStart - FStats.CopyTime;
     if (cancelled) {
         NotBefore = Now() + 5.0 / 1440;
@@ -517,7 +535,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     if (OnProfilesChanged) OnProfilesChanged();
 
     // The new history: the processed source entries, plus deletions still to come.
-    if (p.ChangeCount > 0 || !complete || !SyncContinue) return;
+    if (p.ChangeCount > 0 || !complete || !SyncContinue || !flushed) return;
     TQNStringList files, infos;
     for (int k : order)
         if (FProcessed[k]) {
@@ -683,6 +701,8 @@ std::string TFileSyncMgr::BackupFile(const std::string& file, const TFileInfoRec
         }
         TCopyResult result;
         const TDateTime t0 = Now();
+        // A backup is on the disk before the file it keeps can be replaced.
+        TDeferFlushesScope immediate(FEngine, false);
         FEngine.CopyLocation(file, name, result, 2, info);
         FStats.CopyTime += Now() - t0;
         if (result.Files == 0) throw std::runtime_error("copy failed");

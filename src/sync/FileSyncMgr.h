@@ -13,6 +13,9 @@
 // - Copies go through the owner's temporary-name-then-rename copy; a failed copy never
 //   enters the history; a failed backup of a destination stops its overwrite; a move
 //   deletes the source only after a complete copy of the same size.
+// - A replaced destination and every backup are flushed to the disk before the rename;
+//   new files of a pass are flushed together at its end, and a pass whose flush fails
+//   records no history.
 // - A destination not in the destination search is looked up by its name before it is
 //   taken for absent; presence is a flag of its own, never a special date.
 // - Size and content comparisons only narrow a decision to copy; they never turn "keep
@@ -173,6 +176,9 @@ private:
     // Backup refresh: every listed file that has a backup already gets a new one.
     void UpgradeBackups(const TQNStringList& files, const TQNStringList& infos);
     std::string DestName(const std::string& sourceEntry, const TFileInfoRec& info);
+    // Flushes the new copies of the pass to the disk; false (an error logged) when that
+    // failed, and the pass then records no history.
+    bool FlushCopies(const std::string& line);
     void Log(TLogItem level, const std::string& text);
     void Warn(const std::string& text);
     void Error(const std::string& text);

@@ -77,6 +77,29 @@ TEST_F(TCopyFixture, CopyCreatesFoldersAppliesTheRecordAndLogs) {
     EXPECT_NE(st.st_mode & S_IWUSR, 0u);
 }
 
+TEST_F(TCopyFixture, DeferredFlushesStillGiveWholeFilesOrTheOldVersion) {
+    TDeferFlushesScope defer(Owner, true);
+    const std::string data = Content(3 * 1048576 + 5);
+    qntest::WriteFile(D + "src.bin", data);
+    // A new file is in its place at once.
+    EXPECT_EQ(Copy(D + "src.bin", D + "out/new.bin", nullptr).Files, 1);
+    EXPECT_TRUE(qntest::ReadFile(D + "out/new.bin") == data);
+    // A replacement that breaks off half-way leaves the old version and no temporary file.
+    qntest::WriteFile(D + "out/old.bin", "old");
+    {
+        qntest::TFileSizeLimit limit(1048576);
+        EXPECT_THROW(Copy(D + "src.bin", D + "out/old.bin", nullptr), EFileError);
+    }
+    EXPECT_EQ(qntest::ReadFile(D + "out/old.bin"), "old");
+    EXPECT_TRUE(loctest::LeftoverTemps(D + "out").empty());
+    EXPECT_EQ(Copy(D + "src.bin", D + "out/old.bin", nullptr).Files, 1);
+    EXPECT_TRUE(qntest::ReadFile(D + "out/old.bin") == data);
+    // Files that report no size, such as those of /proc, are still read whole.
+    EXPECT_EQ(Copy("/proc/self/mountinfo", D + "out/mountinfo", nullptr).Files, 1);
+    EXPECT_FALSE(qntest::ReadFile(D + "out/mountinfo").empty());
+    EXPECT_TRUE(Owner.FlushDeferredWrites());
+}
+
 TEST_F(TCopyFixture, BlanksAtTheEndOfANameAreKept) {
     qntest::WriteFile(D + "name ", "blank");
     EXPECT_EQ(Copy(D + "name ", D + "copy/name ", nullptr).Files, 1);
