@@ -365,6 +365,9 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     if (FOptions.Contains(O::RegExpFilterInclude)) flags |= fsNameMustMatch;
     if (FOptions.Contains(O::TextInFileInclude)) flags |= fsTextMustMatch;
 
+    // Folder listings stay in the work store for one profile pass only: an earlier
+    // profile of the run may have changed the folders this one searches.
+    FWorkStore.Clear();
     // Source (a backup refresh only looks at the destination).
     const std::string srcName = "Profile-" + std::to_string(i) + "-Files";
     TDateTime t0 = Now();

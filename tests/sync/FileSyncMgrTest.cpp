@@ -19,33 +19,12 @@
 
 namespace fs = std::filesystem;
 using O = TFileSyncOption;
+using synctest::Put;
 using synctest::TScriptedPrompter;
+using synctest::TTestClock;
+using synctest::TTestTimer;
 
 namespace {
-
-class TTestClock : public ISyncClock {
-public:
-    TDateTime Time = 46000.5;
-    TDateTime Now() override { return Time; }
-};
-
-class TTestTimer : public ISyncTimer {
-public:
-    bool On = true;
-    bool Enabled() const override { return On; }
-    void SetEnabled(bool enabled) override { On = enabled; }
-    int Interval = 1000;
-    void SetInterval(int milliseconds) override { Interval = milliseconds; }
-};
-
-// Writes a file with a modification time Offset hours after a fixed moment.
-void Put(const std::string& path, const std::string& text, int hours) {
-    fs::create_directories(fs::path(path).parent_path());
-    qntest::WriteFile(path, text);
-    utimbuf t{};
-    t.actime = t.modtime = 1700000000 + hours * 3600;
-    ASSERT_EQ(::utime(path.c_str(), &t), 0);
-}
 
 class TFileSyncMgrTest : public ::testing::Test {
 protected:

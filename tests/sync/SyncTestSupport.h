@@ -1,6 +1,7 @@
 // Helpers of the sync tests: a prompter with scripted answers and the fixtures.
 #pragma once
 
+#include "sync/FileSyncMgr.h"
 #include "sync/SyncPrompter.h"
 
 #include "support/TestSupport.h"
@@ -8,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <deque>
 #include <string>
 #include <sys/resource.h>
+#include <utime.h>
 #include <vector>
 
 namespace synctest {
@@ -68,5 +71,28 @@ public:
     }
 };
 
+class TTestClock : public ISyncClock {
+public:
+    TDateTime Time = 46000.5;
+    TDateTime Now() override { return Time; }
+};
+
+class TTestTimer : public ISyncTimer {
+public:
+    bool On = true;
+    bool Enabled() const override { return On; }
+    void SetEnabled(bool enabled) override { On = enabled; }
+    int Interval = 1000;
+    void SetInterval(int milliseconds) override { Interval = milliseconds; }
+};
+
+// Writes a file with a modification time Offset hours after a fixed moment.
+inline void Put(const std::string& path, const std::string& text, int hours) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    qntest::WriteFile(path, text);
+    utimbuf t{};
+    t.actime = t.modtime = 1700000000 + hours * 3600;
+    ASSERT_EQ(::utime(path.c_str(), &t), 0);
+}
 
 }  // namespace synctest

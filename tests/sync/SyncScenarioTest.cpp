@@ -1,0 +1,164 @@
+// The per-file decisions of a sync as scenarios: a file synced once, then changed in the
+// source, the destination or both, synced again under a set of options and answers; the
+// destination, its backups, the counters and the history after that second sync.
+#include "sync/FileSyncMgr.h"
+
+#include "locations/DirectoryParts.h"
+#include "search/FindFiles.h"
+
+#include "SyncTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using O = TFileSyncOption;
+using B = TMsgDlgBtn;
+using synctest::Put;
+
+namespace {
+
+struct TChange {
+    const char* Text = nullptr;  // nullptr: left as the first sync left it
+    int Hours = 0;               // the new modification time, in hours after the first
+};
+
+struct TScenario {
+    const char* Name;
+    TFileSyncOptions Options;
+    TChange Source, Dest;
+    std::vector<B> Answers;  // in the order the questions come
+    const char* DestAfter;   // the destination's text after the second sync
+    int Synced, Backups, Warnings, SizeDiffered, ContentCompared;
+    const char* BackupText = nullptr;  // the text of the one backup, when one is made
+    bool DatesIgnored = false;         // SyncIfDateChanged off
+};
+
+class TSyncScenario : public ::testing::Test {
+protected:
+    qntest::TTempDir Dir{"syncscen"};
+    std::string Src = Dir / "src/", Dst = Dir / "dst/";
+    TFindFiles Engine;
+    synctest::TScriptedPrompter Prompter;
+    synctest::TTestClock Clock;
+    synctest::TTestTimer Timer;
+    TFileSyncMgr Mgr{Engine, Prompter, &Clock, &Timer};
+
+    void TearDown() override { SyncContinue = true; }
+
+    TSyncProfile& AddProfile(const std::string& src, const std::string& dst, TFileSyncOptions extra) {
+        auto p = NewProfile(false);
+        p->Options = TFileSyncOptions{O::ManRefresh, O::SyncIfDateChanged, O::CascadeDir} | extra;
+        p->Selected = true;
+        return Mgr.Profiles.Profile(Mgr.Profiles.Add(ProfileLine(src + "*", dst), std::move(p)));
+    }
+    TSyncStats Run() {
+        TSyncStats stats;
+        EXPECT_TRUE(Mgr.Sync(stats, {O::ManRefresh}));
+        return stats;
+    }
+    std::vector<std::string> Backups() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(Dst))
+            if (e.path().filename().string().find(" Backup (") != std::string::npos) out.push_back(e.path());
+        return out;
+    }
+};
+
+TEST_F(TSyncScenario, DecisionsOfTheSecondSync) {
+    // "one" (3 bytes) is synced at hour 0; "ONE" has its size, "longer" not.
+    const TScenario scenarios[] = {
+        {"unchanged: nothing to do", {}, {}, {}, {}, "one", 0, 0, 0, 0, 0},
+        {"source changed: copied", {}, {"longer", 2}, {}, {}, "longer", 1, 0, 0, 0, 0},
+        {"source only touched: copied again", {}, {"one", 2}, {}, {}, "one", 1, 0, 0, 0, 0},
+        {"destination newer, no option: kept with a warning", {}, {}, {"mine", 5}, {}, "mine", 0, 0, 1, 0, 0},
+        {"destination newer, overwrite", {O::OverwriteIfNewer}, {}, {"mine", 5}, {}, "one", 1, 0, 0, 0, 0},
+        {"destination newer, backup", {O::BackupIfNewer}, {}, {"mine", 5}, {}, "one", 1, 1, 0, 0, 0, "mine"},
+        {"destination newer, asked: Yes", {O::PromptIfNewer}, {}, {"mine", 5}, {B::mbYes}, "one", 1, 1, 0, 0, 0, "mine"},
+        {"destination newer, asked: No", {O::PromptIfNewer}, {}, {"mine", 5}, {B::mbNo}, "one", 1, 0, 0, 0, 0},
+        {"destination newer, asked: Cancel", {O::PromptIfNewer}, {}, {"mine", 5}, {B::mbCancel}, "mine", 0, 0, 0, 0, 0},
+        // The source changed since the last sync as well: Cancel still lets the newer
+        // source win over the older one it replaced.
+        {"both changed, destination newer, asked: Cancel", {O::PromptIfNewer}, {"longer", 2}, {"mine", 5},
+         {B::mbCancel}, "longer", 1, 0, 0, 0, 0},
+        {"both changed, source newer, backup", {O::BackupIfNewer}, {"longer", 5}, {"mine", 2}, {}, "longer", 1, 1, 0, 0,
+         0, "mine"},
+        {"both changed, source newer, asked: Yes", {O::PromptIfNewer}, {"longer", 5}, {"mine", 2}, {B::mbYes}, "longer",
+         1, 1, 0, 0, 0, "mine"},
+        {"both changed, source newer, asked: No", {O::PromptIfNewer}, {"longer", 5}, {"mine", 2}, {B::mbNo}, "longer", 1,
+         0, 0, 0, 0},
+        // Size and content comparisons only narrow a copy the dates asked for.
+        {"sizes compared: same size, other date", {O::CompareFileSize}, {"ONE", 2}, {}, {}, "one", 0, 0, 0, 0, 0},
+        {"sizes compared: other size", {O::CompareFileSize}, {"longer", 2}, {}, {}, "longer", 1, 0, 0, 1, 0},
+        {"contents compared: same bytes", {O::CompareContent}, {"one", 2}, {}, {}, "one", 0, 0, 0, 0, 1},
+        {"contents compared: other bytes", {O::CompareContent}, {"ONE", 2}, {}, {}, "ONE", 1, 0, 0, 0, 1},
+        {"sizes compared, destination newer: still kept", {O::CompareFileSize}, {}, {"mine!", 5}, {}, "mine!", 0, 0, 1,
+         0, 0},
+        {"dates not compared: copied every time", {}, {}, {}, {}, "one", 1, 0, 0, 0, 0, nullptr, true},
+    };
+    for (const TScenario& c : scenarios) {
+        SCOPED_TRACE(c.Name);
+        fs::remove_all(Src);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        Prompter.Clear();
+        TSyncProfile& p = AddProfile(Src, Dst, c.Options);
+        if (c.DatesIgnored) p.Options.Exclude(O::SyncIfDateChanged);
+        Put(Src + "a.txt", "one", 0);
+        ASSERT_EQ(Run().FilesSynced, 1);
+        ASSERT_EQ(qntest::ReadFile(Dst + "a.txt"), "one");
+        if (c.Source.Text) Put(Src + "a.txt", c.Source.Text, c.Source.Hours);
+        if (c.Dest.Text) Put(Dst + "a.txt", c.Dest.Text, c.Dest.Hours);
+        Prompter.Answers.assign(c.Answers.begin(), c.Answers.end());
+
+        const TSyncStats s = Run();
+        EXPECT_TRUE(Prompter.Answers.empty()) << "questions not asked";
+        EXPECT_EQ(Prompter.Questions.size(), c.Answers.size());
+        EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), c.DestAfter);
+        EXPECT_EQ(qntest::ReadFile(Src + "a.txt"), c.Source.Text ? c.Source.Text : "one");
+        EXPECT_EQ(s.FilesSynced, c.Synced);
+        EXPECT_EQ(s.BackupCount, c.Backups);
+        EXPECT_EQ(s.WarningCount, c.Warnings);
+        EXPECT_EQ(s.SizeDiffered, c.SizeDiffered);
+        EXPECT_EQ(s.ContentCompared, c.ContentCompared);
+        EXPECT_EQ(s.ErrorCount, 0);
+        const std::vector<std::string> backups = Backups();
+        ASSERT_EQ(backups.size(), size_t(c.Backups));
+        if (c.BackupText) EXPECT_EQ(qntest::ReadFile(backups[0]), c.BackupText);
+        // The history holds the source as this sync saw it.
+        ASSERT_EQ(p.HistoryFiles.Count(), 1);
+        EXPECT_EQ(p.HistoryFiles[0], Src + "a.txt");
+        TFileInfoRec now;
+        ASSERT_TRUE(LocalInfoOf(Src + "a.txt", now));
+        const auto recorded = TFileInfoRec::FromHex(p.HistoryFileInfo[0]);
+        ASSERT_TRUE(recorded.has_value());
+        EXPECT_EQ(recorded->Time, now.Time);
+    }
+}
+
+// Profiles run in list order, so one profile's copies are the next one's source in the
+// same run, and a deletion travels down the chain the same way.
+TEST_F(TSyncScenario, ChainedProfilesInOneRun) {
+    const std::string a = Dir / "a/", b = Dir / "b/", c = Dir / "c/";
+    AddProfile(a, b, {O::SyncDeletedObjects});
+    AddProfile(b, c, {O::SyncDeletedObjects});
+    Put(a + "x.txt", "x", 0);
+    Put(a + "sub/y.txt", "y", 0);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesSynced, 4);
+    EXPECT_EQ(qntest::ReadFile(c + "x.txt"), "x");
+    EXPECT_EQ(qntest::ReadFile(c + "sub/y.txt"), "y");
+
+    Put(a + "x.txt", "x2", 3);
+    fs::remove(a + "sub/y.txt");
+    s = Run();
+    EXPECT_EQ(s.FilesSynced, 2);
+    EXPECT_EQ(s.FilesDeleted, 2);
+    EXPECT_EQ(qntest::ReadFile(c + "x.txt"), "x2");
+    EXPECT_FALSE(fs::exists(b + "sub/y.txt"));
+    EXPECT_FALSE(fs::exists(c + "sub/y.txt"));
+    EXPECT_EQ(Mgr.Profiles.Profile(1).HistoryFiles.Count(), 1);
+}
+
+}  // namespace
