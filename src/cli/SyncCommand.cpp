@@ -1,4 +1,5 @@
 #include "cli/SyncCommand.h"
+#include "cli/DiffCommand.h"
 
 #include "search/FindFiles.h"
 #include "sync/FileSyncMgr.h"
@@ -37,6 +38,11 @@ const char Usage[] =
     "  -p, --profile N      run only profile N (counted from 1 in the document's order)\n"
     "      --detect-only    look for changes without copying or deleting anything, and\n"
     "                       print what a sync would do; the document is not changed\n"
+    "      --preview=history|dest\n"
+    "                       before each profile, write its source list and its history\n"
+    "                       (or destination) list beside the document, print their\n"
+    "                       differences and ask whether to go on (without a terminal:\n"
+    "                       no)\n"
     "      --batch          never ask, even on a terminal: take the safe answers\n"
     "  -v, --verbose        log every file copied, backed up or deleted\n"
     "      --add            add a profile that syncs SOURCE into the folder DESTINATION;\n"
@@ -341,6 +347,7 @@ std::string Absolute(const std::string& path) {
 
 struct TArgs {
     bool Add = false, DetectOnly = false, Batch = false, Verbose = false;
+    bool HistoryPreview = false, DestPreview = false;
     std::optional<int> Profile;
     std::vector<std::pair<TFileSyncOption, bool>> Options;
     std::vector<std::string> Positional;
@@ -389,6 +396,10 @@ std::optional<TArgs> Parse(const std::vector<std::string>& args, int& code) {
             a.Batch = true;
         } else if (w == "-v" || w == "--verbose") {
             a.Verbose = true;
+        } else if ((got = value({"--preview"}, v)) != 0) {
+            if (got < 0 || (v != "history" && v != "dest"))
+                return Fail("option '--preview' needs 'history' or 'dest'"), std::nullopt;
+            (v == "history" ? a.HistoryPreview : a.DestPreview) = true;
         } else if ((got = value({"--profile", "-p"}, v)) != 0) {
             if (got < 0) return Fail("option '--profile' needs a number"), std::nullopt;
             char* end = nullptr;
@@ -414,8 +425,8 @@ std::optional<TArgs> Parse(const std::vector<std::string>& args, int& code) {
         }
     }
     if (a.Add) {
-        if (a.Profile || a.DetectOnly)
-            return Fail("--add cannot be combined with --profile or --detect-only"), std::nullopt;
+        if (a.Profile || a.DetectOnly || a.HistoryPreview || a.DestPreview)
+            return Fail("--add cannot be combined with --profile, --detect-only or --preview"), std::nullopt;
         if (a.Positional.size() != 3)
             return Fail(a.Positional.size() < 3 ? "--add needs DOCUMENT, SOURCE and DESTINATION"
                                                 : "too many arguments: '" + a.Positional[3] + "'"),
@@ -577,6 +588,16 @@ int RunSyncCommand(const std::vector<std::string>& args) {
     options.LogLevels[liWarning] = options.LogLevels[liError] = true;
     mgr.LoadOptions(options);
     mgr.PostponeLargeDeletions = !prompter.CanAsk();
+    // Previews only when asked for on this command line.
+    mgr.HistoryPreview = a.HistoryPreview && !a.DetectOnly;
+    mgr.DestPreview = a.DestPreview && !a.DetectOnly;
+    mgr.DocumentPath = docPath;
+    mgr.OnCompareFiles = [&](const std::string& first, const std::string& second) {
+        progress.Clear();
+        std::fflush(stdout);
+        RunDiffCommand({first, second});
+        std::fflush(stdout);
+    };
     int problems = 0;
     mgr.OnLog = [&](TLogItem level, const std::string& text) {
         // A profile whose source or destination is not there is left alone: worth saying in

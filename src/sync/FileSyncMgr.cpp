@@ -1,4 +1,5 @@
 #include "sync/FileSyncMgr.h"
+#include "sync/SyncPreview.h"
 
 #include "search/FindFiles.h"
 #include "sync/SyncDocument.h"
@@ -182,8 +183,55 @@ TDateTime TFileSyncMgr::Now() {
     return ::Now();
 }
 
+void TFileSyncMgr::Previews(const std::string& line, const TQNStringList& sources,
+                            const TQNStringList& sourceInfos, const TQNStringList& dests,
+                            const TQNStringList& destInfos) {
+    const TSyncProfile& p = *FProfile;
+    const TDateTime time = Now();
+    if (DocumentPath.empty()) {  // the lists are kept beside the document
+        Error("A preview needs a saved document: profile " + line + " was not synced.");
+        SyncContinue = false;
+        return;
+    }
+    const std::string& base = DocumentPath;
+    struct TPreview {
+        bool Wanted;
+        const char* Kind;
+        const char* Status;
+        const TQNStringList& Names;
+        const TQNStringList& Infos;
+        const std::string& Root;
+    } previews[] = {
+        {HistoryPreview, "Hist", "History", p.HistoryFiles, p.HistoryFileInfo, FSourceRoot},
+        {DestPreview, "Dest", "Dest", dests, destInfos, FDestRoot},
+    };
+    for (const TPreview& v : previews) {
+        if (!v.Wanted || !SyncContinue) continue;
+        const std::string sourceFile = PreviewFileName(base, time, "Source");
+        const std::string otherFile = PreviewFileName(base, time, v.Kind);
+        try {
+            FPrompter.ShowStatus("Creating File Comparison Preview Lists...Source...please wait...");
+            WritePreviewList(sourceFile, sources, sourceInfos, FSourceRoot, line);
+            FPrompter.ShowStatus(std::string("Creating File Comparison Preview Lists...") + v.Status +
+                                 "...please wait...");
+            WritePreviewList(otherFile, v.Names, v.Infos, v.Root, line);
+        } catch (const std::exception& e) {
+            // Without the preview the user asked for, nothing is synced.
+            Error("Error creating the preview " + otherFile + ": " + e.what());
+            SyncContinue = false;
+            return;
+        }
+        if (OnCompareFiles) OnCompareFiles(otherFile, sourceFile);
+        if (FPrompter.MessageDlg("Continue?", TMsgDlgType::mtConfirmation,
+                                 {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}) != TMsgDlgBtn::mbOK)
+            SyncContinue = false;
+    }
+}
+
 void TFileSyncMgr::LoadOptions(const TSyncDocOptions& options) {
     AutoSaveInterval = options.AutoSaveInterval;
+    HistoryPreview = options.FileCompareHistoryPreview;
+    DestPreview = options.FileComparePreview;
     if (FTimer) FTimer->SetInterval(options.TimerInterval * 1000);
     FEngine.SetBackupPattern(options.BackupLabel);
     FLogOff = options.TurnOffLogging;
@@ -442,6 +490,14 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     std::sort(order.begin(), order.end(),
               [&](int a, int b) { return CompareText(srcList[a], srcList[b]) < 0; });
     FProcessed.assign(srcList.Count(), false);
+    if (HistoryPreview || DestPreview) {
+        TQNStringList names, infos;
+        for (int k : order) {
+            names.Add(srcList[k]);
+            infos.Add(k < srcInfos.Count() ? srcInfos[k] : std::string());
+        }
+        Previews(line, names, infos, dstList, dstInfos);
+    }
 
     FPrompter.ShowStatus("Syncing destination files for profile " + line + "....");
     // New copies are flushed to the disk together, once, before the history records them

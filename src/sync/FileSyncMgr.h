@@ -131,6 +131,15 @@ public:
     double AutoSaveInterval = 30.0 / 1440;
     // Comment put on the backups of the run.
     std::string BackupComment;
+    // Previews before each profile is synced (taken from the document's options by
+    // LoadOptions; the window turns them on for one run): the history, or the
+    // destination, and the source are written as lists beside the document
+    // (DocumentPath + "_<time>_HistFile.txt", ..._DestFile.txt, ..._SourceFile.txt),
+    // OnCompareFiles shows the two side by side, and the user is asked "Continue?".
+    bool HistoryPreview = false;
+    bool DestPreview = false;
+    std::string DocumentPath;
+    std::function<void(const std::string& first, const std::string& second)> OnCompareFiles;
     bool VerboseLog = false;
     // A manual run in which nobody can answer the question about a large number of
     // deletions (a command line without a terminal) postpones them as automatic runs do:
@@ -173,6 +182,9 @@ private:
     void FullScan(int index, TSyncStats& stats, TDateTime runStart);
     bool SyncFile(const TEntry& e, const TDecision& d);
     void SyncDeleted(int index, std::vector<TEntry>& postponed);
+    // The previews asked for; clears SyncContinue unless the user goes on.
+    void Previews(const std::string& line, const TQNStringList& sources, const TQNStringList& sourceInfos,
+                  const TQNStringList& dests, const TQNStringList& destInfos);
     // Backup refresh: every listed file that has a backup already gets a new one.
     void UpgradeBackups(const TQNStringList& files, const TQNStringList& infos);
     std::string DestName(const std::string& sourceEntry, const TFileInfoRec& info);

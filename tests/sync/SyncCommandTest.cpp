@@ -111,13 +111,7 @@ bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-void Put(const std::string& path, const std::string& text, int hours = 0) {
-    fs::create_directories(fs::path(path).parent_path());
-    qntest::WriteFile(path, text);
-    utimbuf t{};
-    t.actime = t.modtime = 1700000000 + hours * 3600;
-    ASSERT_EQ(::utime(path.c_str(), &t), 0);
-}
+using synctest::Put;
 
 // Every entry below Root: files with their bytes, folders as "/".
 std::map<std::string, std::string> Tree(const std::string& root) {
@@ -210,6 +204,7 @@ TEST_F(TSyncCli, ArgumentsExitCodesAndMessages) {
         {{"--profile=x", Doc}, 2, "bad profile number 'x'"},
         {{"-p", "3", Doc}, 2, "there is no profile 3: the document holds 1 profile(s)"},
         {{"--option", "MoveFile=1", Doc}, 2, "--option only goes with --add"},
+        {{"--preview=all", Doc}, 2, "option '--preview' needs 'history' or 'dest'"},
         {{"--add", Doc, Src}, 2, "--add needs DOCUMENT, SOURCE and DESTINATION"},
         {{"--add", "--detect-only", Doc, Src, Dst}, 2, "cannot be combined"},
         {{"--add", Doc, Src, Dst, "--option", "Bogus=1"}, 2,
@@ -338,6 +333,26 @@ TEST_F(TSyncCli, WithoutATerminalTheSafeAnswerIsTakenAndSaid) {
         EXPECT_TRUE(Has(r.Err, c.Says)) << r.Err;
         EXPECT_EQ(qntest::ReadFile(Dst + "/a.txt"), "edited in the destination");
     }
+}
+
+// A preview prints how the lists differ; without a terminal nobody can say "go on", so
+// nothing is synced.
+TEST_F(TSyncCli, PreviewWithoutATerminalShowsTheListsAndSyncsNothing) {
+    Put(Src + "/a.txt", "source");
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+    ASSERT_EQ(Sync({Doc}).Code, 0);
+    Put(Src + "/b.txt", "new", 2);
+    for (const char* kind : {"history", "dest"}) {
+        SCOPED_TRACE(kind);
+        TRun r = Sync({std::string("--preview=") + kind, Doc});
+        EXPECT_EQ(r.Code, 1) << r.Err;
+        EXPECT_TRUE(Has(r.Out, "> ")) << r.Out;  // the new file, as a line only the source list has
+        EXPECT_TRUE(Has(r.Out, "/* -> " + Dst + "/b.txt")) << r.Out;
+        EXPECT_TRUE(Has(r.Err, "\"Continue?\": answered Cancel")) << r.Err;
+        EXPECT_FALSE(fs::exists(Dst + "/b.txt"));
+    }
+    EXPECT_EQ(Sync({Doc}).Code, 0);
+    EXPECT_EQ(qntest::ReadFile(Dst + "/b.txt"), "new");
 }
 
 TEST_F(TSyncCli, StoppedWhileCopyingLeavesNoPartialFileAndTheNextRunCompletes) {

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <sstream>
 
 namespace fs = std::filesystem;
 using O = TFileSyncOption;
@@ -159,6 +161,75 @@ TEST_F(TSyncScenario, ChainedProfilesInOneRun) {
     EXPECT_FALSE(fs::exists(b + "sub/y.txt"));
     EXPECT_FALSE(fs::exists(c + "sub/y.txt"));
     EXPECT_EQ(Mgr.Profiles.Profile(1).HistoryFiles.Count(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A preview writes the lists beside the document, shows them side by side and syncs only
+// when the user goes on.
+TEST_F(TSyncScenario, PreviewsShowTheListsAndSyncOnlyWhenTheUserGoesOn) {
+    AddProfile(Src, Dst, {});
+    const std::string line = Mgr.Profiles.Line(0);
+    Put(Src + "a.txt", "one", 0);
+    Put(Src + "b.txt", "two", 0);
+    Run();
+    Put(Src + "a.txt", "changed", 2);
+    Put(Src + "c.txt", "new", 2);
+    Mgr.DocumentPath = Dir / "doc.fmw";
+    std::vector<std::pair<std::string, std::string>> shown;
+    Mgr.OnCompareFiles = [&](const std::string& a, const std::string& b) { shown.emplace_back(a, b); };
+    struct TCase {
+        bool History;
+        TMsgDlgBtn Answer;
+        const char* OtherSuffix;
+        int Synced;
+    } cases[] = {
+        {true, TMsgDlgBtn::mbCancel, "_HistFile.txt", 0},
+        {false, TMsgDlgBtn::mbCancel, "_DestFile.txt", 0},
+        {true, TMsgDlgBtn::mbOK, "_HistFile.txt", 2},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.OtherSuffix);
+        for (const auto& e : fs::directory_iterator(Dir.Path()))
+            if (e.path().filename().string().rfind("doc.fmw_", 0) == 0) fs::remove(e.path());
+        shown.clear();
+        Prompter.Clear();
+        Mgr.HistoryPreview = c.History;
+        Mgr.DestPreview = !c.History;
+        Prompter.Answers = {c.Answer};
+        EXPECT_EQ(Run().FilesSynced, c.Synced);
+        EXPECT_EQ(Prompter.Questions, std::vector<std::string>{"Continue?"});
+        ASSERT_EQ(shown.size(), 1u);
+        const std::string& other = shown[0].first;
+        const std::string& source = shown[0].second;
+        const std::string stem = Dir / "doc.fmw_";
+        EXPECT_EQ(source.rfind(stem, 0), 0u) << source;
+        EXPECT_EQ(source.substr(source.size() - 15), "_SourceFile.txt");
+        EXPECT_EQ(other.substr(0, other.size() - std::strlen(c.OtherSuffix)),
+                  source.substr(0, source.size() - 15));
+        EXPECT_EQ(other.substr(other.size() - std::strlen(c.OtherSuffix)), c.OtherSuffix);
+        // yyyy-mm-dd-hh-nn-ss between the document and the kind.
+        EXPECT_EQ(source.size(), stem.size() + 19 + 15) << source;
+        // Both lists name the files after the profile line, so that they pair up; the
+        // new file is only in the source's.
+        const std::string sourceText = qntest::ReadFile(source), otherText = qntest::ReadFile(other);
+        for (const char* name : {"a.txt\n", "b.txt\n", "c.txt\n"}) {
+            EXPECT_NE(sourceText.find(' ' + line + name), std::string::npos) << sourceText;
+            EXPECT_EQ(otherText.find(' ' + line + name) != std::string::npos, name[0] != 'c') << otherText;
+        }
+    }
+    Mgr.HistoryPreview = Mgr.DestPreview = false;
+
+    // Without a saved document there is no place for the lists: nothing is synced.
+    Mgr.DocumentPath.clear();
+    Mgr.HistoryPreview = true;
+    Put(Src + "a.txt", "again", 4);
+    TSyncStats s = Run();
+    EXPECT_EQ(s.FilesSynced, 0);
+    EXPECT_EQ(s.ErrorCount, 1);
+    EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "changed");
 }
 
 }  // namespace

@@ -86,8 +86,8 @@ public:
     void SetInterval(int milliseconds) override { Interval = milliseconds; }
 };
 
-// Writes a file with a modification time Offset hours after a fixed moment.
-inline void Put(const std::string& path, const std::string& text, int hours) {
+// Writes a file with a modification time Hours after a fixed moment.
+inline void Put(const std::string& path, const std::string& text, int hours = 0) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     qntest::WriteFile(path, text);
     utimbuf t{};
