@@ -127,7 +127,9 @@ TEST_F(TSyncScenario, DecisionsOfTheSecondSync) {
         EXPECT_EQ(s.ErrorCount, 0);
         const std::vector<std::string> backups = Backups();
         ASSERT_EQ(backups.size(), size_t(c.Backups));
-        if (c.BackupText) EXPECT_EQ(qntest::ReadFile(backups[0]), c.BackupText);
+        if (c.BackupText) {
+            EXPECT_EQ(qntest::ReadFile(backups[0]), c.BackupText);
+        }
         // The history holds the source as this sync saw it.
         ASSERT_EQ(p.HistoryFiles.Count(), 1);
         EXPECT_EQ(p.HistoryFiles[0], Src + "a.txt");
