@@ -375,6 +375,13 @@ void TMemIniFile::UpdateFile() {
     WriteFileAtomic(FFileName, Text());
 }
 
+void TMemIniFile::Swap(TMemIniFile& other) noexcept {
+    std::swap(FFileName, other.FFileName);
+    std::swap(FSections, other.FSections);
+    std::swap(FBrackets, other.FBrackets);
+    std::swap(FSortedIndex, other.FSortedIndex);
+}
+
 void TMemIniFile::SetStrings(const TQNStringList& lines) {
     std::vector<std::string_view> views;
     views.reserve(static_cast<size_t>(lines.Count()));

@@ -132,6 +132,10 @@ public:
     void UpdateFile() override;
     // Replaces the whole content by the parse of Lines.
     virtual void SetStrings(const TQNStringList& lines);
+    // The same for lines that are views into a text.
+    void SetLines(std::span<const std::string_view> lines) { DoSetLines(lines); }
+    // Exchanges the whole content (sections, brackets, index order, file name) with Other.
+    void Swap(TMemIniFile& other) noexcept;
 
     // Frees all sections.
     void Clear();

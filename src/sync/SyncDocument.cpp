@@ -325,12 +325,11 @@ bool HasExtension(std::string_view path) {
     return name.find('.') != std::string_view::npos;
 }
 
-TQNStringList SplitDocumentText(std::string_view text) {
+// The lines of a document's text (views into it), without a leading byte order mark.
+std::vector<std::string_view> SplitDocumentText(std::string_view text) {
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     if (text.substr(0, bom.size()) == bom) text.remove_prefix(bom.size());
-    TQNStringList lines;
-    for (std::string_view line : SplitLines(text)) lines.Add(std::string(line));
-    return lines;
+    return SplitLines(text);
 }
 
 constexpr std::string_view FileDialogFilter = "File Mirrowyn|*.fmw; *.qns";
@@ -387,14 +386,13 @@ bool TSyncDocument::LoadFile(const std::string& path, const TQNStringList* curre
     }
 
     // Everything is read and checked before the open document changes.
-    TQNStringList lines = SplitDocumentText(ReadFileBytes(name));
-    Trace("After Loading file-size=" + std::to_string(std::filesystem::file_size(name, ec)));
-    std::string version;
+    TFMWMemIniFile parsed;
     {
-        TFMWMemIniFile probe;
-        probe.SetStrings(lines);
-        version = probe.ReadString(SyncSection::Options, "Version", FMWOldestVersion);
+        const std::string text = ReadFileBytes(name);
+        parsed.SetLines(SplitDocumentText(text));
     }
+    Trace("After Loading file-size=" + std::to_string(std::filesystem::file_size(name, ec)));
+    const std::string version = parsed.ReadString(SyncSection::Options, "Version", FMWOldestVersion);
     if (CompareStr(version, FAppVersion) > 0 && CompareStr(FAppVersion, "9") <= 0) {
         TMsgDlgBtn answer = FPrompter.MessageDlg(
             name + "\r\n" + "was made/saved with a newer version of FMW.\r\n" +
@@ -407,7 +405,7 @@ bool TSyncDocument::LoadFile(const std::string& path, const TQNStringList* curre
         }
     }
 
-    FStore.SetStrings(lines);
+    FStore.Swap(parsed);
     FStepsRun = UpgradeSyncDocument(FStore, version, FPrompter);
     FillFromStore();
     SetFileName(name);
