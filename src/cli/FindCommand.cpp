@@ -1,4 +1,5 @@
 #include "cli/FindCommand.h"
+#include "cli/Terminal.h"
 
 #include "search/FindFiles.h"
 
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -49,9 +49,6 @@ const char Usage[] =
     "incomplete (something could not be read, or it was interrupted; the reasons go to\n"
     "standard error), 2 on a bad argument or pattern.\n";
 
-// Messages of the engine's log go to standard error, without the log's time stamp.
-class TStderrMemo;
-
 // The status line: on a terminal the latest message on one line of standard error,
 // redrawn at most ten times a second.
 class TTerminalStatus : public IStatusControl {
@@ -63,8 +60,7 @@ public:
         auto now = std::chrono::steady_clock::now();
         if (FShown && now - FLast < std::chrono::milliseconds(100)) return;
         FLast = now;
-        struct winsize ws {};
-        size_t width = ::ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col - 1 : 79;
+        const size_t width = StatusLineWidth();
         std::string line;
         for (char c : text) line += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
         if (line.size() > width) line = "..." + line.substr(line.size() - width + 3);
@@ -85,28 +81,6 @@ private:
     std::chrono::steady_clock::time_point FLast{};
 };
 
-class TStderrMemo : public ILogMemo {
-public:
-    explicit TStderrMemo(TTerminalStatus& status) : FStatus(status) {}
-    int LineCount() const override { return FCount; }
-    void AddLine(const std::string& line) override {
-        FStatus.Clear();
-        std::string_view text = line;
-        // "yyyy/mm/dd hh:nn:ss: "
-        if (text.size() > 21 && text[4] == '/' && text[7] == '/' && text[19] == ':' && text[20] == ' ')
-            text.remove_prefix(21);
-        std::fprintf(stderr, "quennick find: %.*s\n", static_cast<int>(text.size()), text.data());
-        ++FCount;
-    }
-    TQNStringList Lines() const override { return {}; }
-    void Clear() override {}
-    int VisibleLineCount() const override { return 0; }
-    void SetTopLine(int) override {}
-
-private:
-    TTerminalStatus& FStatus;
-    int FCount = 0;
-};
 
 void OnInterrupt(int) { SyncContinue.store(false); }
 
@@ -209,7 +183,11 @@ int RunFindCommand(const std::vector<std::string>& args) {
 
     // A progress line on a terminal, unless the results go to that terminal too.
     TTerminalStatus status(::isatty(2) == 1 && ::isatty(1) != 1);
-    TStderrMemo memo(status);
+    // Messages of the engine's log go to standard error, without the log's time stamp.
+    TCommandMemo memo([&status](std::string_view text) {
+        status.Clear();
+        std::fprintf(stderr, "quennick find: %.*s\n", static_cast<int>(text.size()), text.data());
+    });
     TFindFiles engine(nullptr, &memo, &status, nullptr);
     // One search per run: no listing needs to be kept for a later one.
     engine.CacheListings = false;

@@ -1,5 +1,6 @@
 #include "cli/SyncCommand.h"
 #include "cli/DiffCommand.h"
+#include "cli/Terminal.h"
 
 #include "search/FindFiles.h"
 #include "sync/FileSyncMgr.h"
@@ -20,7 +21,6 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,8 +141,7 @@ private:
         if (!force && FDrawn && now - FLast < std::chrono::milliseconds(250)) return;
         FLast = now;
         FDrawn = true;
-        struct winsize ws {};
-        size_t width = ::ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col - 1 : 79;
+        const size_t width = StatusLineWidth();
         std::string tail;
         if (!FRanges.empty() && FRanges.back().Maximum > 1) {
             int64_t pct = FRanges.back().Progress * 100 / FRanges.back().Maximum;
@@ -163,31 +162,6 @@ private:
     std::string FText;
     std::vector<TRange> FRanges;
     std::chrono::steady_clock::time_point FLast{};
-};
-
-// Lines of the location layer's log (copies, backups, deletions, its errors) on standard
-// error, without the log's time stamp.
-class TStderrMemo : public ILogMemo {
-public:
-    explicit TStderrMemo(TProgressLine& progress) : FProgress(progress) {}
-    int LineCount() const override { return FCount; }
-    void AddLine(const std::string& line) override {
-        FProgress.Clear();
-        std::string_view text = line;
-        // "yyyy/mm/dd hh:nn:ss: "
-        if (text.size() > 21 && text[4] == '/' && text[7] == '/' && text[19] == ':' && text[20] == ' ')
-            text.remove_prefix(21);
-        std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
-        ++FCount;
-    }
-    TQNStringList Lines() const override { return {}; }
-    void Clear() override {}
-    int VisibleLineCount() const override { return 0; }
-    void SetTopLine(int) override {}
-
-private:
-    TProgressLine& FProgress;
-    int FCount = 0;
 };
 
 const char* ButtonName(TMsgDlgBtn b) {
@@ -540,7 +514,12 @@ int RunSyncCommand(const std::vector<std::string>& args) {
 
     // On a terminal, unless the changes of a detection pass are printed to that terminal too.
     TProgressLine progress(::isatty(2) == 1 && !(a.DetectOnly && ::isatty(1) == 1));
-    TStderrMemo memo(progress);
+    // Lines of the location layer's log (copies, backups, deletions, its errors) on
+    // standard error, without the log's time stamp.
+    TCommandMemo memo([&progress](std::string_view text) {
+        progress.Clear();
+        std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
+    });
     TCliPrompter prompter(progress, a.Batch);
     TFindFiles engine(nullptr, &memo, &progress, &progress);
     // One run per process: no listing needs to be kept for a later one.
