@@ -568,6 +568,13 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         if (!compareDates) destInfo = TFileInfoRec{EarliestDosTime, 0, -1000, 0, 0};
         TDecision d = DecideFile(e.Source, e.Dest, e.HistoryTime, compareDates, destInfo,
                                  e.SourceInfo);
+        // A destination with the source's date that no completed sync recorded is no copy
+        // when its size differs: a new copy whose data had not reached the disk when the
+        // machine went down keeps the source's date under its final name.
+        if (compareDates && !d.Copy && h == historyIndex.end() && e.Source != e.Dest &&
+            !FOptions.Contains(O::PhantomDestination) && destInfo.Time == e.SourceInfo.Time &&
+            destInfo.Size != e.SourceInfo.Size)
+            d.Copy = true;
         if (!SyncFile(e, d)) FProcessed[k] = false;
     }
     const bool flushed = FlushCopies(line);
