@@ -15,6 +15,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from benchcommon import build_type  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 
@@ -56,18 +59,6 @@ def count_marks(path):
             elif line.startswith(b"> "):
                 added += 1
     return deleted, added
-
-
-def build_type(quennick):
-    build = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(quennick))))
-    try:
-        with open(os.path.join(build, "CMakeCache.txt")) as f:
-            for line in f:
-                if line.startswith("CMAKE_BUILD_TYPE:"):
-                    return line.split("=", 1)[1].strip()
-    except OSError:
-        pass
-    return "unknown"
 
 
 def real_pairs(work):

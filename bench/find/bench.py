@@ -24,6 +24,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from benchcommon import build_type  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 ENV = dict(os.environ, LC_ALL="C.UTF-8")
@@ -109,18 +112,6 @@ def compare(label, sets):
 
 def best_of(argv, repeat, ok_codes=(0, 1)):
     return min(run(argv, ok_codes)[0] for _ in range(repeat))
-
-
-def build_type(quennick):
-    build = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(quennick))))
-    try:
-        with open(os.path.join(build, "CMakeCache.txt")) as f:
-            for line in f:
-                if line.startswith("CMAKE_BUILD_TYPE:"):
-                    return line.split("=", 1)[1].strip()
-    except OSError:
-        pass
-    return "unknown"
 
 
 def main():

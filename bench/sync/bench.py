@@ -24,6 +24,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from benchcommon import build_type  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 ENV = dict(os.environ, LC_ALL="C.UTF-8")
@@ -104,18 +107,6 @@ def same_tree(a, b):
         for line in lines[:5]:
             print("    " + line[:200])
     return proc.returncode == 0
-
-
-def build_type(quennick):
-    build = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(quennick))))
-    try:
-        with open(os.path.join(build, "CMakeCache.txt")) as f:
-            for line in f:
-                if line.startswith("CMAKE_BUILD_TYPE:"):
-                    return line.split("=", 1)[1].strip()
-    except OSError:
-        pass
-    return "unknown"
 
 
 class Case:
