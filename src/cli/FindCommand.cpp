@@ -56,31 +56,14 @@ public:
     explicit TTerminalStatus(bool enabled) : FEnabled(enabled) {}
     bool Enabled() const { return FEnabled; }
     void SetStatusText(const std::string& text) override {
-        if (!FEnabled) return;
-        auto now = std::chrono::steady_clock::now();
-        if (FShown && now - FLast < std::chrono::milliseconds(100)) return;
-        FLast = now;
-        const size_t width = StatusLineWidth();
-        std::string line;
-        for (char c : text) line += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
-        if (line.size() > width) line = "..." + line.substr(line.size() - width + 3);
-        std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
-        std::fflush(stderr);
-        FShown = true;
+        if (FEnabled) FLine.Draw(text);
     }
-    void Clear() {
-        if (!FShown) return;
-        std::fputs("\r\x1b[K", stderr);
-        std::fflush(stderr);
-        FShown = false;
-    }
+    void Clear() { FLine.Clear(); }
 
 private:
     bool FEnabled;
-    bool FShown = false;
-    std::chrono::steady_clock::time_point FLast{};
+    TStatusLine FLine{std::chrono::milliseconds(100)};
 };
-
 
 void OnInterrupt(int) { SyncContinue.store(false); }
 

@@ -125,43 +125,25 @@ public:
         FRanges.back().Progress += delta;
         if (FEnabled) Draw(false);
     }
-    void Clear() {
-        if (!FShown) return;
-        std::fputs("\r\x1b[K", stderr);
-        std::fflush(stderr);
-        FShown = false;
-    }
+    void Clear() { FLine.Clear(); }
 
 private:
     struct TRange {
         int64_t Maximum, Progress;
     };
     void Draw(bool force) {
-        auto now = std::chrono::steady_clock::now();
-        if (!force && FDrawn && now - FLast < std::chrono::milliseconds(250)) return;
-        FLast = now;
-        FDrawn = true;
-        const size_t width = StatusLineWidth();
         std::string tail;
         if (!FRanges.empty() && FRanges.back().Maximum > 1) {
             int64_t pct = FRanges.back().Progress * 100 / FRanges.back().Maximum;
             tail = " " + std::to_string(std::min<int64_t>(pct, 100)) + "%";
         }
-        std::string line;
-        for (char c : FText) line += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
-        if (line.size() + tail.size() > width && width > tail.size() + 3)
-            line = "..." + line.substr(line.size() - (width - tail.size() - 3));
-        std::fprintf(stderr, "\r%s%s\x1b[K", line.c_str(), tail.c_str());
-        std::fflush(stderr);
-        FShown = true;
+        FLine.Draw(FText, tail, force);
     }
 
     bool FEnabled;
-    bool FShown = false;
-    bool FDrawn = false;
     std::string FText;
     std::vector<TRange> FRanges;
-    std::chrono::steady_clock::time_point FLast{};
+    TStatusLine FLine{std::chrono::milliseconds(250)};
 };
 
 const char* ButtonName(TMsgDlgBtn b) {

@@ -3,7 +3,9 @@
 
 #include "app/AppMgr.h"
 
+#include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -15,6 +17,40 @@ inline size_t StatusLineWidth() {
     struct winsize ws {};
     return ::ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? size_t(ws.ws_col - 1) : 79;
 }
+
+// One line of standard error that shows the latest status, drawn again at most once
+// per Period.
+class TStatusLine {
+public:
+    explicit TStatusLine(std::chrono::milliseconds period) : FPeriod(period) {}
+    // Text (control characters as blanks) and Tail after it, cut from the left to fit.
+    void Draw(std::string_view text, std::string_view tail = {}, bool force = false) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!force && FDrawn && now - FLast < FPeriod) return;
+        FLast = now;
+        FDrawn = true;
+        const size_t width = StatusLineWidth();
+        std::string line;
+        for (char c : text) line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+        if (line.size() + tail.size() > width && width > tail.size() + 3)
+            line = "..." + line.substr(line.size() - (width - tail.size() - 3));
+        std::fprintf(stderr, "\r%s%.*s\x1b[K", line.c_str(), static_cast<int>(tail.size()), tail.data());
+        std::fflush(stderr);
+        FShown = true;
+    }
+    // Removes the line, so that other output can start at the left edge.
+    void Clear() {
+        if (!FShown) return;
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+        FShown = false;
+    }
+
+private:
+    std::chrono::milliseconds FPeriod;
+    bool FShown = false, FDrawn = false;
+    std::chrono::steady_clock::time_point FLast{};
+};
 
 // A log line without its "yyyy/mm/dd hh:nn:ss: " stamp.
 inline std::string_view WithoutLogStamp(std::string_view line) {
