@@ -84,6 +84,33 @@ void TQNStringList::Assign(const TQNStringList& other) {
     AddStrings(other);
 }
 
+void TQNStringList::TakeFrom(TQNStringList&& other) {
+    if (&other == this) return;
+    if (FSorted) {
+        Assign(other);
+    } else {
+        FItems = std::move(other.FItems);
+    }
+    other.FItems.clear();
+}
+
+void TQNStringList::Select(const std::vector<int>& indexes) {
+    const int count = Count();
+    if (FSorted) {
+        TQNStringList picked;
+        picked.Reserve(static_cast<int>(indexes.size()));
+        for (int i : indexes) picked.Add(i >= 0 && i < count ? FItems[i].Str : std::string());
+        Assign(picked);
+        return;
+    }
+    std::vector<TItem> picked;
+    picked.reserve(indexes.size());
+    for (int i : indexes)
+        picked.push_back(
+            TItem{i >= 0 && i < count ? std::move(FItems[i].Str) : std::string(), nullptr});
+    FItems = std::move(picked);
+}
+
 void TQNStringList::AddStrings(const TQNStringList& other) {
     if (&other == this) {
         auto copy = other.FItems;

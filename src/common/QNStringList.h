@@ -58,6 +58,14 @@ public:
     void Move(int from, int to);
     void Assign(const TQNStringList& other);     // lines and objects, not the settings
     void AddStrings(const TQNStringList& other);
+    // Assign for a list that is not needed afterwards: an unsorted list takes Other's
+    // lines and objects without copying them. Other is left empty.
+    void TakeFrom(TQNStringList&& other);
+    // The list becomes the lines at Indexes, in that order and without their objects, as
+    // Assign of such a list would make it; an index past the end gives an empty line.
+    // Each index is named at most once: an unsorted list moves its lines, copying none.
+    void Select(const std::vector<int>& indexes);
+    void Reserve(int count) { FItems.reserve(count > 0 ? static_cast<size_t>(count) : 0); }
 
     // First line equal to s under the case rule; -1 when absent. Binary search when sorted.
     int IndexOf(std::string_view s) const;

@@ -24,10 +24,14 @@ int CompareStr(std::string_view a, std::string_view b) {
 }
 
 int CompareText(std::string_view a, std::string_view b) {
-    size_t n = a.size() < b.size() ? a.size() : b.size();
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    const char* pa = a.data();
+    const char* pb = b.data();
     for (size_t i = 0; i < n; ++i) {
-        auto ca = static_cast<unsigned char>(LoCaseChar(a[i]));
-        auto cb = static_cast<unsigned char>(LoCaseChar(b[i]));
+        // Names under one folder share long equal prefixes: skip equal bytes quickly.
+        if (pa[i] == pb[i]) continue;
+        auto ca = static_cast<unsigned char>(LoCaseChar(pa[i]));
+        auto cb = static_cast<unsigned char>(LoCaseChar(pb[i]));
         if (ca != cb) return ca < cb ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;

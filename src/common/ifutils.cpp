@@ -279,11 +279,11 @@ void ForceDirectories(const std::string& Path) {
 
 std::string BufferToHex(std::span<const uint8_t> Buffer) {
     static constexpr char digits[] = "0123456789ABCDEF";
-    std::string r;
-    r.reserve(Buffer.size() * 2);
+    std::string r(Buffer.size() * 2, '\0');
+    char* out = r.data();
     for (uint8_t b : Buffer) {
-        r += digits[b >> 4];
-        r += digits[b & 15];
+        *out++ = digits[b >> 4];
+        *out++ = digits[b & 15];
     }
     return r;
 }

@@ -1170,10 +1170,14 @@ void TFindFiles::FilterFoldersContainingFoundFiles(TFindFileParam& p, TURLParts&
     }
     std::set<std::string> collected;
     if (!noFolders) {
+        std::string_view last;  // the folder of the file before, collected already
         for (int i : files) {
             const std::string& loc = names[i];
             if (ExtractScheme(loc) != root.Scheme) continue;
-            std::string folder = loc.substr(0, loc.rfind('/') + 1);
+            const std::string_view in = std::string_view(loc).substr(0, loc.rfind('/') + 1);
+            if (!last.empty() && in == last) continue;
+            std::string folder(in);
+            if (!folder.empty() && HasPrefix(folder, rootPrefix)) last = in;
             while (!folder.empty() && HasPrefix(folder, rootPrefix)) {
                 if (!collected.insert(folder).second) break;  // its parents are in already
                 std::string up = folder.substr(0, folder.size() - 1);
@@ -1182,21 +1186,17 @@ void TFindFiles::FilterFoldersContainingFoundFiles(TFindFileParam& p, TURLParts&
             }
         }
     }
-    TQNStringList n, in, c;
-    auto take = [&](int i) {
-        n.Add(names[i]);
-        in.Add(i < infos.Count() ? infos[i] : std::string());
-        c.Add(i < comments.Count() ? comments[i] : std::string());
-    };
-    for (int i = 0; i < firstIndex; ++i) take(i);
-    for (int i : files) take(i);
+    std::vector<int> kept;
+    kept.reserve(static_cast<size_t>(firstIndex) + files.size() + collected.size());
+    for (int i = 0; i < firstIndex; ++i) kept.push_back(i);
+    kept.insert(kept.end(), files.begin(), files.end());
     for (const std::string& folder : collected) {
         auto it = folderAt.find(folder);
-        if (it != folderAt.end()) take(it->second);
+        if (it != folderAt.end()) kept.push_back(it->second);
     }
-    names.Assign(n);
-    infos.Assign(in);
-    comments.Assign(c);
+    names.Select(kept);
+    infos.Select(kept);
+    comments.Select(kept);
     p.FolderCount = folderCountBefore + static_cast<int>(collected.size());
 }
 

@@ -377,7 +377,10 @@ bool TFileSyncMgr::FlushCopies(const std::string& line) {
 
 std::string TFileSyncMgr::DestName(const std::string& sourceEntry, const TFileInfoRec& info) {
     // The location model maps the entry (tags of the destination expanded); a name it
-    // refuses, such as one that would leave the destination root, is not synced.
+    // refuses, such as one that would leave the destination root, is not synced. A plain
+    // folder mapping takes the short way.
+    std::string plain;
+    if (FPlainMap.Map(sourceEntry, info.IsFolder(), plain)) return plain;
     try {
         auto entry = CreateParts(&FEngine, sourceEntry, info.ToHex());
         return entry->MapLocation(*FSourceParts, *FDestParts,
@@ -406,6 +409,8 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     FDestParts = CreateParts(&FEngine, dest);
     if (FDestRoot == FSourceRoot) FOptions = FOptions & TFileSyncOptions::FromBits(0xFE3DC3F7);
     if (FOptions.Contains(O::RootRelativeDir)) FOptions.Exclude(O::SingleDestFolder);
+    FPlainMap.Setup(*FSourceParts, *FDestParts, FOptions.Contains(O::SingleDestFolder),
+                    FOptions.Contains(O::RootRelativeDir));
 
     uint8_t flags = 0;
     if (FOptions.Contains(O::CascadeDir)) flags |= fsRecurse;
@@ -454,6 +459,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     const TQNStringList& dstList = FWorkStore.GetSection(dstName);
     const TQNStringList& dstInfos = FWorkStore.GetSection(dstName + "\"FileInfo");
     std::unordered_map<std::string, int> destIndex;
+    destIndex.reserve(dstList.Count());
     for (int k = 0; k < dstList.Count(); ++k) destIndex.emplace(dstList[k], k);
     if (FRefresh) {
         UpgradeBackups(dstList, dstInfos);
@@ -462,6 +468,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
 
     // History, by folded name.
     std::unordered_map<std::string, int> historyIndex;
+    historyIndex.reserve(p.HistoryFiles.Count());
     for (int k = p.HistoryFiles.Count() - 1; k >= 0; --k)
         historyIndex[LowerCase(p.HistoryFiles[k])] = k;
     FHistorySeen.assign(p.HistoryFiles.Count(), false);
@@ -487,8 +494,22 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     order.reserve(srcList.Count());
     for (int k = 0; k < srcList.Count(); ++k)
         if (!filtered.count(srcList[k])) order.push_back(k);
-    std::sort(order.begin(), order.end(),
-              [&](int a, int b) { return CompareText(srcList[a], srcList[b]) < 0; });
+    // Folded names order the entries as CompareText does and find their history.
+    std::vector<std::string> folded(srcList.Count());
+    for (int k : order) folded[k] = LowerCase(srcList[k]);
+    // The text all entries begin with (their root) decides no comparison.
+    size_t common = order.empty() ? 0 : folded[order[0]].size();
+    for (int k : order) {
+        const std::string& f = folded[k];
+        const std::string& first = folded[order[0]];
+        size_t n = 0;
+        while (n < common && n < f.size() && f[n] == first[n]) ++n;
+        common = n;
+    }
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        return std::string_view(folded[a]).substr(common) <
+               std::string_view(folded[b]).substr(common);
+    });
     FProcessed.assign(srcList.Count(), false);
     if (HistoryPreview || DestPreview) {
         TQNStringList names, infos;
@@ -525,7 +546,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         e.SourceInfo = InfoAt(srcInfos, k);
         e.Dest = DestName(e.Source, e.SourceInfo);
         if (e.Dest.size() <= FDestRoot.size()) continue;
-        auto h = historyIndex.find(LowerCase(e.Source));
+        auto h = historyIndex.find(folded[k]);
         if (h != historyIndex.end()) {
             FHistorySeen[h->second] = true;
             e.HistoryInfo = InfoAt(p.HistoryFileInfo, h->second);
@@ -603,6 +624,8 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     // The new history: the processed source entries, plus deletions still to come.
     if (p.ChangeCount > 0 || !complete || !SyncContinue || !flushed) return;
     TQNStringList files, infos;
+    files.Reserve(static_cast<int>(order.size() + postponed.size()));
+    infos.Reserve(static_cast<int>(order.size() + postponed.size()));
     for (int k : order)
         if (FProcessed[k]) {
             files.Add(srcList[k]);
@@ -612,8 +635,8 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         files.Add(e.Source);
         infos.Add(e.SourceInfo.ToHex());
     }
-    p.HistoryFiles.Assign(files);
-    p.HistoryFileInfo.Assign(infos);
+    p.HistoryFiles.TakeFrom(std::move(files));
+    p.HistoryFileInfo.TakeFrom(std::move(infos));
     p.HistoryStats.Assign(srcStats);
 }
 

@@ -28,6 +28,7 @@
 
 #include "common/DateUtils.h"
 #include "common/QNMemIniFile.h"
+#include "locations/PlainFolderMap.h"
 #include "locations/URLParts.h"
 
 #include <cstdint>
@@ -211,6 +212,7 @@ private:
     TSyncProfile* FProfile = nullptr;
     std::string FSourceRoot, FDestRoot;
     std::unique_ptr<TURLParts> FSourceParts, FDestParts;
+    TPlainFolderMap FPlainMap;  // the short way of DestName for the current profile
     TSyncStats FStats;
     bool FStatsAdded = false;  // FStats are in the run's totals already
     bool FNotedUnsupported = false;
