@@ -10,7 +10,11 @@
 
 namespace {
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view s) {
+    for (char c : s)
+        if (c == '\r' || c == '\n') return true;
+    return false;
+}
 
 // Appends S with every line break as the character 5.
 void AppendEncoded(std::string& out, std::string_view s) {
