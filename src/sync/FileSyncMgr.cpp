@@ -458,7 +458,8 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     FStats.SearchedDestFileSize = StatValue(dstStats, "FileSizeTotal");
     const TQNStringList& dstList = FWorkStore.GetSection(dstName);
     const TQNStringList& dstInfos = FWorkStore.GetSection(dstName + "\"FileInfo");
-    std::unordered_map<std::string, int> destIndex;
+    // Keys point into the listing, which stays as it is for the rest of the pass.
+    std::unordered_map<std::string_view, int> destIndex;
     destIndex.reserve(dstList.Count());
     for (int k = 0; k < dstList.Count(); ++k) destIndex.emplace(dstList[k], k);
     if (FRefresh) {
@@ -623,14 +624,27 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
 
     // The new history: the processed source entries, plus deletions still to come.
     if (p.ChangeCount > 0 || !complete || !SyncContinue || !flushed) return;
-    TQNStringList files, infos;
-    files.Reserve(static_cast<int>(order.size() + postponed.size()));
-    infos.Reserve(static_cast<int>(order.size() + postponed.size()));
+    std::vector<int> kept;
+    kept.reserve(order.size());
     for (int k : order)
-        if (FProcessed[k]) {
+        if (FProcessed[k]) kept.push_back(k);
+    TQNStringList files, infos;
+    TQNStringList& listed = FWorkStore.GetSection(srcName);
+    TQNStringList& listedInfos = FWorkStore.GetSection(srcName + "\"FileInfo");
+    if (srcInfos.Count() >= srcList.Count() && !listed.Sorted() && !listedInfos.Sorted()) {
+        // The listing is not needed any more: its lines move into the history.
+        listed.Select(kept);
+        listedInfos.Select(kept);
+        files.TakeFrom(std::move(listed));
+        infos.TakeFrom(std::move(listedInfos));
+    } else {
+        files.Reserve(static_cast<int>(kept.size() + postponed.size()));
+        infos.Reserve(static_cast<int>(kept.size() + postponed.size()));
+        for (int k : kept) {
             files.Add(srcList[k]);
             infos.Add(srcInfos.Count() > k ? srcInfos[k] : TFileInfoRec().ToHex());
         }
+    }
     for (const TEntry& e : postponed) {
         files.Add(e.Source);
         infos.Add(e.SourceInfo.ToHex());
