@@ -282,11 +282,10 @@ int Error(int code, const std::string& message) {
 }
 
 bool HasDocumentExtension(const std::string& path) {
-    std::string name = fs::path(path).filename().string();
+    const std::string name = fs::path(path).filename().string();
     if (name.size() < 5) return false;
-    std::string ext = name.substr(name.size() - 4);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".fmw" || ext == ".qns";
+    const std::string_view ext = std::string_view(name).substr(name.size() - 4);
+    return SameText(ext, ".fmw") || SameText(ext, ".qns");
 }
 
 std::string Absolute(const std::string& path) {

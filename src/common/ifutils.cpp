@@ -292,13 +292,6 @@ std::string BufferToHex(const void* Buffer, size_t Count) {
     return BufferToHex(std::span<const uint8_t>(static_cast<const uint8_t*>(Buffer), Count));
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 size_t HexToBuffer(std::string_view Text, std::span<uint8_t> Buffer, size_t Count) {
     if (Count == 0) Count = Text.size() / 2;
     if (Count > Buffer.size()) Count = Buffer.size();

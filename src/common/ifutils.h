@@ -9,6 +9,7 @@
 #include "common/QNStringList.h"
 #include "common/SysUtils.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -106,9 +107,19 @@ void ForceDirectories(const std::string& Path);
 
 // --- Hexadecimal -------------------------------------------------------------------------
 
+// The value of one hexadecimal digit (either case), -1 for any other character. Inline:
+// the information records of large listings are decoded digit by digit.
+inline int HexDigit(char c) {
+    static constexpr auto values = [] {
+        std::array<int8_t, 256> t{};
+        for (auto& v : t) v = -1;
+        for (int d = 0; d < 10; ++d) t['0' + d] = int8_t(d);
+        for (int d = 0; d < 6; ++d) t['A' + d] = t['a' + d] = int8_t(10 + d);
+        return t;
+    }();
+    return values[static_cast<unsigned char>(c)];
+}
 // Two upper-case hexadecimal digits per byte, in memory order.
-// The value of one hexadecimal digit, -1 for any other character.
-int HexDigit(char c);
 std::string BufferToHex(std::span<const uint8_t> Buffer);
 std::string BufferToHex(const void* Buffer, size_t Count);
 // Fills Count bytes of Buffer from pairs of hexadecimal digits (either case); Count 0

@@ -216,30 +216,25 @@ bool TDirectoryParts::WriteFromStream(TStream& stream, const TFileInfoRec& info)
     // is either the old or the new version; new files may wait for the owner's flush.
     const bool defer = Owner->DeferFlushes();
     if (exists || !defer) out.Flush();
-    if (defer) {
-        Owner->NoteDeferredFlush(fd, created.st_dev);
-        int rc = exists ? ::rename(temp.c_str(), target.c_str())
-                        : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && !exists && errno == EEXIST) {
-            // A file appeared at the target meanwhile: it is replaced like any other.
-            out.Flush();
-            rc = ::rename(temp.c_str(), target.c_str());
-        } else if (rc != 0 && !exists && (errno == EINVAL || errno == ENOSYS)) {
-            out.Flush();  // no exclusive rename here
-            rc = ::rename(temp.c_str(), target.c_str());
-        }
-        if (rc != 0) FailPath("Cannot write file", target, errno);
-        guard.Active = false;
-        out.Close();
-        return true;
+    if (defer) Owner->NoteDeferredFlush(fd, created.st_dev);
+    const bool unflushed = defer && !exists;
+    int rc = unflushed ? ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE)
+                       : ::rename(temp.c_str(), target.c_str());
+    if (rc != 0 && unflushed && (errno == EEXIST || errno == EINVAL || errno == ENOSYS)) {
+        // A file appeared at the target meanwhile, or the file system has no exclusive
+        // rename: the copy is flushed and replaces like any other.
+        out.Flush();
+        rc = ::rename(temp.c_str(), target.c_str());
     }
-    out.Close();
-    if (::rename(temp.c_str(), target.c_str()) != 0) FailPath("Cannot write file", target, errno);
+    if (rc != 0) FailPath("Cannot write file", target, errno);
     guard.Active = false;
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+    out.Close();
+    if (!defer) {
+        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            ::fsync(dfd);
+            ::close(dfd);
+        }
     }
     return true;
 }

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -51,6 +52,29 @@ public:
 private:
     ILocationGauge* FGauge;
 };
+
+// Copies up to Block bytes from In to Out in the kernel; the count (0 at the end of In),
+// or nullopt when the kernel cannot copy between the two (only told while First is set,
+// before anything was copied); other failures raise.
+std::optional<size_t> KernelCopyBlock(TFileStream& in, TFileStream& out, size_t block, bool first) {
+    size_t n = 0;
+    while (n < block) {
+        ssize_t r = ::copy_file_range(in.Handle(), nullptr, out.Handle(), nullptr, block - n, 0);
+        if (r > 0) {
+            n += static_cast<size_t>(r);
+            first = false;
+            continue;
+        }
+        if (r == 0) break;
+        if (errno == EINTR) continue;
+        const int err = errno;
+        if (first && (err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP ||
+                      err == EBADF || err == EPERM))
+            return std::nullopt;
+        throw EFileError("Cannot write file \"" + out.FileName() + "\": " + SysErrorMessage(err), err);
+    }
+    return n;
+}
 
 }  // namespace
 
@@ -208,30 +232,13 @@ bool TLocationOwner::CopyStreamWithProgress(TStream& source, TStream& dest,
         if (!StepAllowed()) return false;
         size_t n = 0;
         if (kernelCopy) {
-            while (n < block) {
-                ssize_t r = ::copy_file_range(in->Handle(), nullptr, out->Handle(), nullptr,
-                                              block - n, 0);
-                if (r > 0) {
-                    n += static_cast<size_t>(r);
-                    copiedAny = true;
-                    continue;
-                }
-                if (r == 0) break;
-                if (errno == EINTR) continue;
-                const int err = errno;
-                if (!copiedAny && (err == EXDEV || err == EINVAL || err == ENOSYS ||
-                                   err == EOPNOTSUPP || err == EBADF || err == EPERM)) {
-                    kernelCopy = false;
-                    break;
-                }
-                throw EFileError("Cannot write file \"" + out->FileName() + "\": " +
-                                     SysErrorMessage(err),
-                                 err);
-            }
+            std::optional<size_t> copied = KernelCopyBlock(*in, *out, block, !copiedAny);
             // Some files (those of /proc, for one) report nothing to the kernel copy but
             // can be read.
-            if (n == 0 && !copiedAny) kernelCopy = false;
+            kernelCopy = copied.has_value() && (*copied > 0 || copiedAny);
             if (!kernelCopy) continue;
+            n = *copied;
+            copiedAny |= n > 0;
         } else {
             if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(block);
             n = source.ReadFull(buffer.get(), block);

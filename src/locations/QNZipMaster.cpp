@@ -4,6 +4,7 @@
 #include "locations/LocationOwner.h"
 
 #include "app/AppMgr.h"
+#include "common/QNStringUtils.h"
 #include "common/SafeFile.h"
 #include "common/SysUtils.h"
 #include "common/ifutils.h"
@@ -14,7 +15,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -142,23 +142,33 @@ private:
     int64_t FPos = 0;
 };
 
-// A temporary file in Folder that is removed unless released.
+// A new file under a fresh hidden name in Folder (open as Dir, or by its path when Dir is
+// AT_FDCWD), removed unless released (Name cleared).
 struct TTempFile {
-    std::string Path;
+    int Dir;
+    std::string Name;  // relative to Dir
+    std::string Path;  // Folder + the file's name
     int Fd = -1;
-    explicit TTempFile(const std::string& folder, const char* prefix) {
-        std::string tmpl = folder + prefix + "XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        Fd = ::mkstemp(buf.data());
-        if (Fd < 0) throw EFileError("Cannot create a temporary file in " + folder + ": " +
-                                         SysErrorMessage(errno), errno);
-        Path = buf.data();
+    TTempFile(int dir, const std::string& folder, const char* prefix, mode_t mode) : Dir(dir) {
+        for (int attempt = 0; attempt < 100 && Fd < 0; ++attempt) {
+            const std::string leaf = prefix + QNStringUtils().RandomString(12);
+            Path = folder + leaf;
+            Name = dir == AT_FDCWD ? Path : leaf;
+            Fd = ::openat(Dir, Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            if (Fd < 0 && errno != EEXIST) break;
+        }
+        if (Fd < 0) {
+            const int err = errno;
+            Name.clear();
+            throw EFileError("Cannot create a temporary file in " + folder + ": " + SysErrorMessage(err), err);
+        }
     }
     ~TTempFile() {
         if (Fd >= 0) ::close(Fd);
-        if (!Path.empty()) ::unlink(Path.c_str());
+        if (!Name.empty()) ::unlinkat(Dir, Name.c_str(), 0);
     }
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
     void WriteAll(const char* data, size_t n) {
         while (n > 0) {
             ssize_t w = ::write(Fd, data, n);
@@ -171,16 +181,15 @@ struct TTempFile {
         }
     }
     void CloseFd() {
-        if (Fd >= 0 && ::close(Fd) != 0) {
-            Fd = -1;
-            throw EFileError("Cannot write " + Path + ": " + SysErrorMessage(errno), errno);
-        }
+        const int fd = Fd;
         Fd = -1;
+        if (fd >= 0 && ::close(fd) != 0)
+            throw EFileError("Cannot write " + Path + ": " + SysErrorMessage(errno), errno);
     }
 };
 
-// Copies Source to the temporary file; CRC and size of what was copied. False when the
-// owner's cancel flag stopped it.
+// Copies Source to the temporary file (left open); CRC and size of what was copied. False
+// when the owner's cancel flag stopped it.
 bool CopyToTemp(TLocationOwner* owner, TStream& source, TTempFile& temp, uLong& crc, int64_t& size) {
     std::vector<char> buf(BlockSize);
     crc = crc32(0L, Z_NULL, 0);
@@ -193,17 +202,7 @@ bool CopyToTemp(TLocationOwner* owner, TStream& source, TTempFile& temp, uLong& 
         temp.WriteAll(buf.data(), n);
         size += static_cast<int64_t>(n);
     }
-    temp.CloseFd();
     return true;
-}
-
-// The file as it is now: device, inode, size and modification time; empty when missing.
-std::string FileStamp(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::string();
-    return IntToStr(int64_t(st.st_dev)) + ":" + IntToStr(int64_t(st.st_ino)) + ":" +
-           IntToStr(int64_t(st.st_size)) + ":" + IntToStr(int64_t(st.st_mtim.tv_sec)) + "." +
-           IntToStr(int64_t(st.st_mtim.tv_nsec));
 }
 
 struct TFd {
@@ -243,50 +242,6 @@ int OpenFolderBelow(int base, const std::string& rel, std::string& badAt) {
     return out;
 }
 
-// A new file in the open folder Dir under a fresh hidden name, removed unless released.
-struct TTempFileAt {
-    int Dir;
-    std::string Name;
-    std::string Shown;  // for messages
-    int Fd = -1;
-    TTempFileAt(int dir, const std::string& shownFolder) : Dir(dir) {
-        static std::mt19937_64 random{std::random_device{}()};
-        for (int attempt = 0; attempt < 100 && Fd < 0; ++attempt) {
-            Name = ".qnzip-" + IntToHex(random(), 12);
-            Fd = ::openat(Dir, Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0644);
-            if (Fd < 0 && errno != EEXIST) break;
-        }
-        Shown = shownFolder + Name;
-        if (Fd < 0)
-            throw EFileError("Cannot create a temporary file in " + shownFolder + ": " +
-                                 SysErrorMessage(errno), errno);
-    }
-    ~TTempFileAt() {
-        if (Fd >= 0) ::close(Fd);
-        if (!Name.empty()) ::unlinkat(Dir, Name.c_str(), 0);
-    }
-    TTempFileAt(const TTempFileAt&) = delete;
-    TTempFileAt& operator=(const TTempFileAt&) = delete;
-    void WriteAll(const char* data, size_t n) {
-        while (n > 0) {
-            ssize_t w = ::write(Fd, data, n);
-            if (w < 0) {
-                if (errno == EINTR) continue;
-                throw EFileError("Cannot write " + Shown + ": " + SysErrorMessage(errno), errno);
-            }
-            data += w;
-            n -= static_cast<size_t>(w);
-        }
-    }
-    void CloseFd() {
-        const int fd = Fd;
-        Fd = -1;
-        if (::close(fd) != 0)
-            throw EFileError("Cannot write " + Shown + ": " + SysErrorMessage(errno), errno);
-    }
-};
-
 // The CRC and size of a file's bytes as they are now; false when it cannot be read.
 bool FileCrc(const std::string& path, uLong& crc, int64_t& size) {
     TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -320,6 +275,14 @@ void KeepEmptyArchive(const std::string& archive) {
 
 }  // namespace
 
+std::string ArchiveFileStamp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::string();
+    return IntToStr(int64_t(st.st_dev)) + ":" + IntToStr(int64_t(st.st_ino)) + ":" +
+           IntToStr(int64_t(st.st_size)) + ":" + IntToStr(int64_t(st.st_mtim.tv_sec)) + "." +
+           IntToStr(int64_t(st.st_mtim.tv_nsec));
+}
+
 TQNZipMaster::TQNZipMaster(TLocationOwner* owner) : FOwner(owner ? owner : DefaultLocationOwner()) {}
 
 TQNZipMaster::~TQNZipMaster() = default;
@@ -348,7 +311,7 @@ void TQNZipMaster::Reset() {
 
 void TQNZipMaster::SetZipFileName(const std::string& archive) {
     const bool other = archive != FZipFileName;
-    if (!other && !Dirty && FileStamp(archive) == FListedStamp) return;
+    if (!other && !Dirty && ArchiveFileStamp(archive) == FListedStamp) return;
     FZipFileName = archive;
     ReadContents();
     if (!other) return;
@@ -375,7 +338,7 @@ void TQNZipMaster::ReadContents() {
     FExact.clear();
     FFolded.clear();
     Dirty = false;
-    FListedStamp = FileStamp(FZipFileName);
+    FListedStamp = ArchiveFileStamp(FZipFileName);
     TZipPtr z = OpenArchive(FZipFileName);
     if (!z) {
         stats.Add("FolderCount=1");
@@ -523,7 +486,7 @@ void TQNZipMaster::Log(const std::string& text, bool verbose) {
 }
 
 std::shared_ptr<zip> TQNZipMaster::Reader(const std::string& archive) {
-    const std::string stamp = FileStamp(archive);
+    const std::string stamp = ArchiveFileStamp(archive);
     if (stamp.empty()) {
         FReader.reset();
         return nullptr;
@@ -594,14 +557,10 @@ bool TQNZipMaster::ExtractIndex(const std::string& archive, zip_t* z, int64_t in
     TFileInfoRec info = InfoOf(z, idx, name);
     TZipMemberStream in(std::shared_ptr<zip_t>(z, [](zip_t*) {}), idx, info.Size,
                         "zip://" + archive + "/" + name);
-    TTempFileAt temp(dir.Fd, base + folderPart);
-    std::vector<char> buf(BlockSize);
-    for (;;) {
-        if (!FOwner->Continue()) return false;
-        const size_t n = in.Read(buf.data(), buf.size());
-        if (n == 0) break;
-        temp.WriteAll(buf.data(), n);
-    }
+    TTempFile temp(dir.Fd, base + folderPart, ".qnzip-", 0644);
+    uLong crc = 0;
+    int64_t size = 0;
+    if (!CopyToTemp(FOwner, in, temp, crc, size)) return false;
     if (info.Time != 0) {
         struct timespec t[2] = {{0, UTIME_OMIT},
                                 {static_cast<time_t>(UnixFromDosDateTime(info.Time)), 0}};
@@ -656,11 +615,12 @@ bool TQNZipMaster::AddFromStream(const std::string& archive, const std::string& 
                                  TStream& stream, const TFileInfoRec& info) {
     if (IsUnsafeMemberName(member))
         throw EFileError("The member name \"" + member + "\" is not allowed in an archive.", EINVAL);
-    TTempFile temp(FOwner->TempFolder(), "zipadd-");
+    TTempFile temp(AT_FDCWD, FOwner->TempFolder(), "zipadd-", 0600);
     uLong crc = 0;
     int64_t size = 0;
     stream.SetPosition(0);
     if (!CopyToTemp(FOwner, stream, temp, crc, size)) return false;
+    temp.CloseFd();
     {
         TZipPtr z = OpenArchive(archive, ZIP_CREATE);
         zip_source_t* src = zip_source_file_create(temp.Path.c_str(), 0, -1, nullptr);

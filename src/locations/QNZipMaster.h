@@ -36,6 +36,10 @@
 #include <vector>
 
 class TLocationOwner;
+
+// The archive file as it is now (device, inode, size, modification time), to tell whether
+// it changed since it was read; empty when it is missing.
+std::string ArchiveFileStamp(const std::string& path);
 struct zip;
 
 class TQNZipMaster {

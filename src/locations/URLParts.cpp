@@ -134,25 +134,13 @@ std::string TFileInfoRec::ToHex() const {
 }
 
 std::optional<TFileInfoRec> TFileInfoRec::FromHex(std::string_view hex) {
-    // Digit values by character; 255 marks a character that is no hexadecimal digit.
-    static constexpr auto digits = [] {
-        std::array<uint8_t, 256> t{};
-        for (auto& v : t) v = 255;
-        for (int c = '0'; c <= '9'; ++c) t[c] = uint8_t(c - '0');
-        for (int c = 'A'; c <= 'F'; ++c) t[c] = uint8_t(c - 'A' + 10);
-        for (int c = 'a'; c <= 'f'; ++c) t[c] = uint8_t(c - 'a' + 10);
-        return t;
-    }();
     if (hex.size() != HexSize) return std::nullopt;
     std::array<uint8_t, ByteSize> b{};
-    const auto* p = reinterpret_cast<const unsigned char*>(hex.data());
-    unsigned bad = 0;
     for (size_t i = 0; i < ByteSize; ++i) {
-        const uint8_t hi = digits[p[2 * i]], lo = digits[p[2 * i + 1]];
-        bad |= hi | lo;
+        int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
         b[i] = uint8_t(hi * 16 + lo);
     }
-    if (bad & 0xF0) return std::nullopt;
     return FromBytes(b);
 }
 

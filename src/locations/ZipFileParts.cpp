@@ -9,19 +9,6 @@
 #include <functional>
 #include <sys/stat.h>
 
-namespace {
-
-// The archive file as it is now (device, inode, size, modification time); "none" when missing.
-std::string ArchiveStamp(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return "none";
-    return IntToStr(int64_t(st.st_dev)) + ":" + IntToStr(int64_t(st.st_ino)) + ":" +
-           IntToStr(int64_t(st.st_size)) + ":" + IntToStr(int64_t(st.st_mtim.tv_sec)) + "." +
-           IntToStr(int64_t(st.st_mtim.tv_nsec));
-}
-
-}  // namespace
-
 TZipFileParts::TZipFileParts(TLocationOwner* owner) : TURLParts(owner) {}
 
 std::unique_ptr<TURLParts> TZipFileParts::Create(TLocationOwner* owner) {
@@ -175,15 +162,20 @@ int TZipFileParts::ListContents() {
     TQNStringList& names = Names();
     // The listing remembers the archive file it was read from; a changed file (written
     // through another object or by another program) is listed again.
-    const std::string stamp = ArchiveStamp(StripSeparators(Path));
-    if (names.Empty() || Stats().Values("ArchiveStamp") != stamp) {
+    const std::string archive = StripSeparators(Path);
+    auto stamp = [&archive] {
+        std::string s = ArchiveFileStamp(archive);
+        return s.empty() ? std::string("none") : s;
+    };
+    if (names.Empty() || Stats().Values("ArchiveStamp") != stamp()) {
         TQNZipMaster& zip = ZipMaster();
-        zip.SetZipFileName(StripSeparators(Path));
+        zip.SetZipFileName(archive);
         names = zip.Names();
         Infos() = zip.Infos();
         Stats() = zip.Stats();
         Comments() = zip.Comments();
-        Stats().SetValue("ArchiveStamp", ArchiveStamp(StripSeparators(Path)));
+        // Taken after the listing: pointing the component at a backup archive may migrate it.
+        Stats().SetValue("ArchiveStamp", stamp());
     }
     return names.Count();
 }

@@ -2,9 +2,10 @@
 // first ".zip", ".exe" or ".jar" (ignoring case) that ends a path component. This unit
 // holds the parse; the archive operations are those of the zip component (QNZipMaster.h).
 // A listing of any zip location holds every member of its archive by its full member path
-// (folders end with "/"); a cached listing is filled again once the archive file changed. The local copy of a member (GetLocalFileName) lives in a folder
-// of the owner's temporary folder that is keyed by the archive's path, size and date, so
-// the same member path in two archives never shares a copy.
+// (folders end with "/"); a cached listing is filled again once the archive file
+// changed. The local copy of a member (GetLocalFileName) lives in a folder of the owner's
+// temporary folder that is keyed by the archive's path, size and date, so the same member
+// path in two archives never shares a copy.
 #pragma once
 
 #include "locations/QNZipMaster.h"

@@ -205,13 +205,17 @@ void TFileSyncMgr::Previews(const std::string& line, const TQNStringList& source
         {HistoryPreview, "Hist", "History", p.HistoryFiles, p.HistoryFileInfo, FSourceRoot},
         {DestPreview, "Dest", "Dest", dests, destInfos, FDestRoot},
     };
+    const std::string sourceFile = PreviewFileName(base, time, "Source");
+    bool sourceWritten = false;
     for (const TPreview& v : previews) {
         if (!v.Wanted || !SyncContinue) continue;
-        const std::string sourceFile = PreviewFileName(base, time, "Source");
         const std::string otherFile = PreviewFileName(base, time, v.Kind);
         try {
-            FPrompter.ShowStatus("Creating File Comparison Preview Lists...Source...please wait...");
-            WritePreviewList(sourceFile, sources, sourceInfos, FSourceRoot, line);
+            if (!sourceWritten) {
+                FPrompter.ShowStatus("Creating File Comparison Preview Lists...Source...please wait...");
+                WritePreviewList(sourceFile, sources, sourceInfos, FSourceRoot, line);
+                sourceWritten = true;
+            }
             FPrompter.ShowStatus(std::string("Creating File Comparison Preview Lists...") + v.Status +
                                  "...please wait...");
             WritePreviewList(otherFile, v.Names, v.Infos, v.Root, line);
@@ -498,19 +502,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     // Folded names order the entries as CompareText does and find their history.
     std::vector<std::string> folded(srcList.Count());
     for (int k : order) folded[k] = LowerCase(srcList[k]);
-    // The text all entries begin with (their root) decides no comparison.
-    size_t common = order.empty() ? 0 : folded[order[0]].size();
-    for (int k : order) {
-        const std::string& f = folded[k];
-        const std::string& first = folded[order[0]];
-        size_t n = 0;
-        while (n < common && n < f.size() && f[n] == first[n]) ++n;
-        common = n;
-    }
-    std::sort(order.begin(), order.end(), [&](int a, int b) {
-        return std::string_view(folded[a]).substr(common) <
-               std::string_view(folded[b]).substr(common);
-    });
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return folded[a] < folded[b]; });
     FProcessed.assign(srcList.Count(), false);
     if (HistoryPreview || DestPreview) {
         TQNStringList names, infos;

@@ -1,6 +1,7 @@
 // "quennick find" end to end: the real program on trees made by the tests, its exit
 // codes and messages, and the same files as find(1) and grep(1) give.
 #include "SearchTestSupport.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,6 @@
 #include <csignal>
 #include <set>
 #include <sstream>
-#include <grp.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -21,47 +21,29 @@ struct TRun {
     std::string Out, Err;
 };
 
-// Runs Program with Args; output to files, bounded wait.
+// Runs Program with Args (optionally as another user), no input, its output in files;
+// bounded wait.
 TRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                 const std::string& cwd = {}, uid_t asUser = 0) {
     qntest::TTempDir outDir("qnrun");
-    const std::string outPath = outDir / "out", errPath = outDir / "err";
+    qntest::TChildOptions o;
+    o.Cwd = cwd;
+    o.OutputFile = outDir / "out";
+    o.ErrorFile = outDir / "err";
+    o.NoInput = true;
+    o.AsUser = asUser;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargs;
-    for (auto& a : argv) cargs.push_back(a.data());
-    cargs.push_back(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (asUser != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(asUser) != 0 ||
-                            ::setuid(asUser) != 0))
-            ::_exit(124);
-        int in = ::open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || in < 0) ::_exit(125);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::execv(cargs[0], cargs.data());
-        ::_exit(127);
-    }
+    qntest::TChildProcess child(argv, o);
     TRun r;
-    int status = 0;
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > until) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            ADD_FAILURE() << program << " did not finish";
-            return r;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::optional<int> code = child.Wait(std::chrono::seconds(120));
+    if (!code) {
+        ADD_FAILURE() << program << " did not finish";
+        return r;
     }
-    r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.Out = qntest::ReadFile(outPath);
-    r.Err = qntest::ReadFile(errPath);
+    r.Code = *code;
+    r.Out = qntest::ReadFile(o.OutputFile);
+    r.Err = qntest::ReadFile(o.ErrorFile);
     return r;
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <optional>
 #include <string>
 #include <sys/prctl.h>
@@ -15,12 +16,29 @@
 
 namespace qntest {
 
+// How a child is started: extra environment ("NAME=value" entries), working folder,
+// where its output goes (stderr with stdout unless ErrorFile is given), whether its
+// input is /dev/null, whether it runs in a session of its own (without a controlling
+// terminal), and a user to run as (0: the test's own).
+struct TChildOptions {
+    std::vector<std::string> Env;
+    std::string Cwd;
+    std::string OutputFile;
+    std::string ErrorFile;
+    bool NoInput = false;
+    bool NewSession = false;
+    uid_t AsUser = 0;
+};
+
 class TChildProcess {
 public:
-    // Starts Argv[0] (a path) with the given extra environment ("NAME=value" entries) and
-    // working folder. Stdout and stderr go to OutputFile when given.
+    // Starts Argv[0] (a path) with the given extra environment and working folder; stdout
+    // and stderr go to OutputFile when given.
     TChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-                  const std::string& cwd = {}, const std::string& outputFile = {}) {
+                  const std::string& cwd = {}, const std::string& outputFile = {})
+        : TChildProcess(argv, Options(env, cwd, outputFile)) {}
+
+    TChildProcess(const std::vector<std::string>& argv, const TChildOptions& o) {
         // Everything the child needs is prepared before the fork: after it only
         // async-signal-safe calls run.
         std::vector<std::string> envStrings;
@@ -28,10 +46,10 @@ public:
             std::string entry(*e);
             std::string name = entry.substr(0, entry.find('='));
             bool replaced = false;
-            for (const auto& x : env) replaced |= x.substr(0, x.find('=')) == name;
+            for (const auto& x : o.Env) replaced |= x.substr(0, x.find('=')) == name;
             if (!replaced) envStrings.push_back(entry);
         }
-        envStrings.insert(envStrings.end(), env.begin(), env.end());
+        envStrings.insert(envStrings.end(), o.Env.begin(), o.Env.end());
         std::vector<char*> envp;
         for (auto& e : envStrings) envp.push_back(e.data());
         envp.push_back(nullptr);
@@ -45,14 +63,30 @@ public:
             // The child dies with the test process, so a crash leaves nothing running.
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (::getppid() != parent) ::_exit(127);
-            if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-            if (!outputFile.empty()) {
-                int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (o.NewSession) ::setsid();
+            if (!o.Cwd.empty() && ::chdir(o.Cwd.c_str()) != 0) ::_exit(126);
+            if (!o.OutputFile.empty()) {
+                int fd = ::open(o.OutputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
                 if (fd < 0) ::_exit(125);
                 ::dup2(fd, 1);
                 ::dup2(fd, 2);
                 ::close(fd);
             }
+            if (!o.ErrorFile.empty()) {
+                int fd = ::open(o.ErrorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0) ::_exit(125);
+                ::dup2(fd, 2);
+                ::close(fd);
+            }
+            if (o.NoInput) {
+                int fd = ::open("/dev/null", O_RDONLY);
+                if (fd < 0) ::_exit(125);
+                ::dup2(fd, 0);
+                ::close(fd);
+            }
+            if (o.AsUser != 0 &&
+                (::setgroups(0, nullptr) != 0 || ::setgid(o.AsUser) != 0 || ::setuid(o.AsUser) != 0))
+                ::_exit(124);
             ::execve(args[0], args.data(), envp.data());
             ::_exit(127);
         }
@@ -85,6 +119,14 @@ public:
     }
 
 private:
+    static TChildOptions Options(const std::vector<std::string>& env, const std::string& cwd,
+                                 const std::string& outputFile) {
+        TChildOptions o;
+        o.Env = env;
+        o.Cwd = cwd;
+        o.OutputFile = outputFile;
+        return o;
+    }
     void Poll() {
         if (FPid <= 0 || FExit) return;
         int status = 0;

@@ -4,6 +4,7 @@
 #include "sync/SyncDocument.h"
 
 #include "SyncTestSupport.h"
+#include "support/ChildProcess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +14,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <grp.h>
 #include <map>
 #include <optional>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -36,71 +35,42 @@ struct TRun {
 // its output in files, optionally as another user.
 class TSyncProcess {
 public:
-    explicit TSyncProcess(std::vector<std::string> args, uid_t asUser = 0) {
-        args.insert(args.begin(), {QN_QUENNICK, "sync"});
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string out = FOutDir / "out", err = FOutDir / "err";
-        FOut = out;
-        FErr = err;
-        const pid_t parent = ::getpid();
-        FPid = ::fork();
-        if (FPid == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent) ::_exit(127);
-            ::setsid();
-            int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int in = ::open("/dev/null", O_RDONLY);
-            if (o < 0 || e < 0 || in < 0) ::_exit(125);
-            if (asUser != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(asUser) != 0 ||
-                                ::setuid(asUser) != 0))
-                ::_exit(124);
-            ::dup2(in, 0);
-            ::dup2(o, 1);
-            ::dup2(e, 2);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~TSyncProcess() {
-        if (FPid > 0 && !FExit) {
-            ::kill(FPid, SIGKILL);
-            ::waitpid(FPid, nullptr, 0);
-        }
-    }
-    TSyncProcess(const TSyncProcess&) = delete;
-    TSyncProcess& operator=(const TSyncProcess&) = delete;
+    explicit TSyncProcess(std::vector<std::string> args, uid_t asUser = 0)
+        : FOut(FOutDir / "out"), FErr(FOutDir / "err"), FChild(Command(std::move(args)), Options(asUser)) {}
 
-    bool Running() {
-        if (FPid > 0 && !FExit) {
-            int status = 0;
-            if (::waitpid(FPid, &status, WNOHANG) == FPid)
-                FExit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        return !FExit;
-    }
-    void Signal(int sig) {
-        if (Running()) ::kill(FPid, sig);
-    }
+    bool Running() { return FChild.Running(); }
+    void Signal(int sig) { FChild.Signal(sig); }
     TRun Finish(std::chrono::seconds bound = std::chrono::seconds(240)) {
         TRun r;
-        if (!qntest::WaitFor([&] { return !Running(); }, bound)) {
+        std::optional<int> code = FChild.Wait(bound);
+        if (!code) {
             ADD_FAILURE() << "quennick sync did not finish";
             return r;
         }
-        r.Code = *FExit;
+        r.Code = *code;
         r.Out = qntest::ReadFile(FOut);
         r.Err = qntest::ReadFile(FErr);
         return r;
     }
 
 private:
+    static std::vector<std::string> Command(std::vector<std::string> args) {
+        args.insert(args.begin(), {QN_QUENNICK, "sync"});
+        return args;
+    }
+    qntest::TChildOptions Options(uid_t asUser) const {
+        qntest::TChildOptions o;
+        o.OutputFile = FOut;
+        o.ErrorFile = FErr;
+        o.NoInput = true;
+        o.NewSession = true;
+        o.AsUser = asUser;
+        return o;
+    }
+
     qntest::TTempDir FOutDir{"qnsyncrun"};
     std::string FOut, FErr;
-    pid_t FPid = -1;
-    std::optional<int> FExit;
+    qntest::TChildProcess FChild;
 };
 
 TRun Sync(const std::vector<std::string>& args, uid_t asUser = 0) {
