@@ -23,6 +23,28 @@
 
 namespace {
 
+// A search the engine makes for itself (the archives of a pattern, one entry looked up):
+// its results are kept, and a caller that handles found entries itself (OnFound, results
+// not kept) never sees them.
+class TOwnSearch {
+public:
+    explicit TOwnSearch(TFindFiles& engine)
+        : FEngine(engine), FOnFound(std::exchange(engine.OnFound, nullptr)),
+          FKeep(std::exchange(engine.KeepResults, true)) {}
+    ~TOwnSearch() {
+        FEngine.OnFound = std::move(FOnFound);
+        FEngine.KeepResults = FKeep;
+    }
+    TOwnSearch(const TOwnSearch&) = delete;
+    TOwnSearch& operator=(const TOwnSearch&) = delete;
+
+private:
+    TFindFiles& FEngine;
+    std::function<bool(TFindEntry&)> FOnFound;
+    bool FKeep;
+};
+
+
 bool HasPrefix(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
@@ -367,6 +389,7 @@ bool TFindFiles::FindOne(const std::string& location, TQNMemIniFile* store, TFil
     if (!parts->IsValid()) return false;
     TFMWMemIniFile own;
     TQNMemIniFile& target = store ? *store : own;
+    TOwnSearch quiet(*this);
     FindFiles(location, "", false, nullptr, "Results", "", "", &target, 0);
     const TQNStringList& names = target.GetSection("Results");
     const TQNStringList& infos = target.GetSection("Results\"FileInfo");
@@ -382,6 +405,7 @@ bool TFindFiles::EntryExists(const std::string& location) {
         return TLocationOwner::EntryExists(location);
     if (!parts->IsValid()) return false;
     TFMWMemIniFile own;
+    TOwnSearch quiet(*this);
     const TQNStringList& found =
         FindFiles(location, "", false, nullptr, "Results", "", "", &own, fsFolders);
     const std::string wanted = parts->GetLocation();
@@ -393,6 +417,7 @@ bool TFindFiles::EntryExists(const std::string& location) {
 const TQNStringList& TFindFiles::FindEntries(const std::string& location,
                                              const std::string& resultName,
                                              TQNMemIniFile* store) {
+    TOwnSearch quiet(*this);
     return FindFiles(location, "", false, nullptr, resultName, "", "",
                      store ? store : &LookupStore(), 0);
 }
@@ -529,19 +554,7 @@ void TFindFiles::SearchLocation(TFindFileParam& p, const std::string& location) 
         TQNStringList found;
         TQNStringList foundInfos;
         {
-            // The archives are the search's own business: kept, and not reported to a
-            // caller that handles found entries itself.
-            auto onFound = std::exchange(OnFound, nullptr);
-            const bool keep = std::exchange(KeepResults, true);
-            struct TRestore {
-                TFindFiles& F;
-                std::function<bool(TFindEntry&)>& Saved;
-                bool Keep;
-                ~TRestore() {
-                    F.OnFound = std::move(Saved);
-                    F.KeepResults = Keep;
-                }
-            } restore{*this, onFound, keep};
+            TOwnSearch own(*this);
             TQNStringList& names =
                 FindFiles(archives.Name, archives.Path, p.LogFolders, nullptr, "SubNames", "", "",
                           FStore, uint8_t(p.Flags & fsRecurse));
@@ -1210,6 +1223,7 @@ bool TFindFiles::DeleteFile(const std::string& location, bool verbose) {
 
 int TFindFiles::DeleteMatching(const std::string& mask, bool deleteFolders) {
     TFMWMemIniFile own;
+    TOwnSearch quiet(*this);
     TQNStringList found = FindFiles(mask, "", false, nullptr, "Results", "", "", &own, fsRecurse);
     TCopyResult result;
     DeleteList(found, deleteFolders, result, false, false);
@@ -1360,7 +1374,11 @@ void FreeProgramFindFiles() { ProgramEngine().Free(); }
 void TouchFound(const std::string& location, uint32_t time) {
     TFindFiles& engine = ProgramFindFiles();
     TFMWMemIniFile own;
-    TQNStringList found = engine.FindFiles(location, "", false, nullptr, "Results", "", "", &own, 0);
+    TQNStringList found;
+    {
+        TOwnSearch quiet(engine);
+        found = engine.FindFiles(location, "", false, nullptr, "Results", "", "", &own, 0);
+    }
     for (const std::string& loc : found.ToVector()) {
         TBackupFileParts parts(&engine);
         parts.SetLocation(loc);

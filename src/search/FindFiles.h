@@ -30,7 +30,9 @@
 //   open for more than TextOverlap bytes (".*" with the s modifier, say) may hide matches
 //   that start within that stretch.
 // - Looking one entry up (FindOne, EntryExists, FindEntries, the backup-name searches)
-//   never clears the result store or the temporary folder that another caller uses.
+//   never clears the result store or the temporary folder that another caller uses. Such
+//   searches of the engine's own (also those of archive patterns, DeleteMatching and
+//   TouchFound) keep their results and are never reported to OnFound.
 // - Names compare case-sensitively where the location kind does (local folders): the
 //   exact-name short cut and FindOne take "Docs" and "docs" as two entries. Masks match
 //   ignoring case, and a mask also matches a name equal to it ("f[1].txt").
