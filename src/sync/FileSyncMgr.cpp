@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -123,6 +124,22 @@ bool HasWildcardOrTag(std::string_view s) {
 }
 
 // The folder a local destination names, with a trailing "/".
+// An engine that searches on another thread: its messages wait until the thread that
+// started it passes them on.
+class TBesideEngine : public TFindFiles {
+public:
+    void ShowStatus(const std::string& text, int level, bool toMemo) override {
+        if (toMemo) FMessages.push_back({text, level});
+    }
+    void PassMessagesTo(TLocationOwner& owner) {
+        for (const auto& [text, level] : FMessages) owner.ShowStatus(text, level, true);
+        FMessages.clear();
+    }
+
+private:
+    std::vector<std::pair<std::string, int>> FMessages;
+};
+
 std::string DestRootFolder(const std::string& dest) {
     if (HasWildcardOrTag(dest)) return LocalRootFolder(dest);
     if (!dest.empty() && dest.back() != '/') return dest + "/";
@@ -273,6 +290,7 @@ bool TFileSyncMgr::Sync(TSyncStats& stats, TFileSyncOptions mask) {
             M.FRunning = false;
             M.FProfile = nullptr;
             M.FWorkStore.Clear();
+            M.FDestStore.Clear();
             if (M.FTimer) M.FTimer->SetEnabled(TimerWasEnabled);
         }
     } guard{*this, FTimer && FTimer->Enabled()};
@@ -285,6 +303,7 @@ bool TFileSyncMgr::Sync(TSyncStats& stats, TFileSyncOptions mask) {
     SyncContinue = true;
     if (FManual) NotBefore = 0;
     FWorkStore.Clear();
+    FDestStore.Clear();
     const TDateTime runStart = Now();
 
     for (int i = 0; i < Profiles.Count() && SyncContinue; ++i) {
@@ -425,9 +444,37 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     // Folder listings stay in the work store for one profile pass only: an earlier
     // profile of the run may have changed the folders this one searches.
     FWorkStore.Clear();
+    // The destination is searched beside the source, on a thread of its own with an engine
+    // of its own; both only read.
+    std::error_code ec;
+    const bool rootThere = std::filesystem::is_directory(FSourceRoot, ec);
+    const std::string dstName = "FilesDest-" + line;
+    const std::string mask = source.substr(FSourceRoot.size());
+    FDestStore.Clear();
+    TBesideEngine beside;
+    beside.CacheListings = FEngine.CacheListings;
+    std::exception_ptr destError;
+    std::thread destSearch;
+    struct TJoin {
+        std::thread& Thread;
+        ~TJoin() {
+            if (Thread.joinable()) Thread.join();
+        }
+    } join{destSearch};
+    const TDateTime t0 = Now();
+    if (rootThere || FRefresh)
+        destSearch = std::thread([&] {
+            try {
+                beside.FindFiles(FDestRoot + (mask.empty() ? "*" : mask), "", false, nullptr, dstName,
+                                 "", p.FilterRegExpr, &FDestStore,
+                                 static_cast<uint8_t>(flags & ~(fsTextMustMatch)));
+            } catch (...) {
+                destError = std::current_exception();
+            }
+        });
+
     // Source (a backup refresh only looks at the destination).
     const std::string srcName = "Profile-" + std::to_string(i) + "-Files";
-    TDateTime t0 = Now();
     if (!FRefresh)
         FEngine.FindFiles(source, "", false, nullptr, srcName, p.TextInFileRegExpr, p.FilterRegExpr,
                       &FWorkStore, flags);
@@ -436,8 +483,6 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     FStats.SearchedFiles = static_cast<int32_t>(StatValue(srcStats, "FileCount"));
     FStats.SearchedFolders = static_cast<int32_t>(StatValue(srcStats, "FolderCount"));
     FStats.SearchedFileSize = StatValue(srcStats, "FileSizeTotal");
-    std::error_code ec;
-    const bool rootThere = std::filesystem::is_directory(FSourceRoot, ec);
     const bool complete = rootThere && !SearchIncomplete(srcStats);
     if (FRefresh) {
     } else if (!rootThere)
@@ -449,19 +494,16 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     if (!rootThere && !FRefresh) return;
 
     // Destination: the whole destination search, by name.
-    const std::string dstName = "FilesDest-" + line;
-    const std::string mask = source.substr(FSourceRoot.size());
-    t0 = Now();
-    FEngine.FindFiles(FDestRoot + (mask.empty() ? "*" : mask), "", false, nullptr, dstName, "",
-                      p.FilterRegExpr, &FWorkStore,
-                      static_cast<uint8_t>(flags & ~(fsTextMustMatch)));
+    destSearch.join();
+    beside.PassMessagesTo(FEngine);
+    if (destError) std::rethrow_exception(destError);
     FStats.SearchedDestFindTime = Now() - t0;
-    const TQNStringList& dstStats = FWorkStore.GetSection(dstName + "\"Stats");
+    const TQNStringList& dstStats = FDestStore.GetSection(dstName + "\"Stats");
     FStats.SearchedDestFiles = static_cast<int32_t>(StatValue(dstStats, "FileCount"));
     FStats.SearchedDestFolders = static_cast<int32_t>(StatValue(dstStats, "FolderCount"));
     FStats.SearchedDestFileSize = StatValue(dstStats, "FileSizeTotal");
-    const TQNStringList& dstList = FWorkStore.GetSection(dstName);
-    const TQNStringList& dstInfos = FWorkStore.GetSection(dstName + "\"FileInfo");
+    const TQNStringList& dstList = FDestStore.GetSection(dstName);
+    const TQNStringList& dstInfos = FDestStore.GetSection(dstName + "\"FileInfo");
     // Keys point into the listing, which stays as it is for the rest of the pass.
     std::unordered_map<std::string_view, int> destIndex;
     destIndex.reserve(dstList.Count());

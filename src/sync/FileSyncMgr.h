@@ -202,6 +202,7 @@ private:
     ISyncClock* FClock;
     ISyncTimer* FTimer;
     TFMWMemIniFile FWorkStore;
+    TFMWMemIniFile FDestStore;  // the destination listing of the current profile pass
     bool FRunning = false;
     TDateTime FLastAutoSave = 0;
     bool FManual = false;

@@ -135,14 +135,14 @@ void WriteProfileToStore(TQNMemIniFile& store, int i, const TSyncProfile& p) {
     store.GetSection(SyncSection::FTPDestLogin(i)).Assign(p.FTPDestLoginInfo);
 }
 
-bool ReadProfileFromStore(const TMemIniFile& store, int i, TSyncProfile& p) {
+bool ReadProfileFromStore(TMemIniFile& store, int i, TSyncProfile& p) {
     std::string section = SyncSection::Profile(i);
     bool readable = ProfileRecordFromHex(store.ReadString(section, "Option", ""), p);
     p.FilterRegExpr = store.ReadString(section, "FilterRegularExpression", "");
     p.TextInFileRegExpr = store.ReadString(section, "TextInFileRegularExpression", "");
     auto fill = [&store](const std::string& name, TQNStringList& list) {
-        const TQNStringList* lines = store.FindSection(name);
-        if (lines != nullptr) list.Assign(*lines);
+        TQNStringList* lines = store.FindSection(name);
+        if (lines != nullptr) list.TakeFrom(std::move(*lines));
         else list.Clear();
     };
     fill(SyncSection::Files(i), p.HistoryFiles);
@@ -166,7 +166,7 @@ void SaveProfilesToStore(TQNMemIniFile& store, TSyncProfileList& profiles) {
     store.GetSection(SyncSection::Profiles).Assign(profiles.Lines());
 }
 
-void LoadProfilesFromStore(const TMemIniFile& store, TSyncProfileList& profiles) {
+void LoadProfilesFromStore(TMemIniFile& store, TSyncProfileList& profiles) {
     profiles.Clear();
     const TQNStringList* lines = store.FindSection(SyncSection::Profiles);
     if (lines == nullptr) return;

@@ -123,15 +123,17 @@ void WriteHexDouble(TMemIniFile& store, std::string_view section, std::string_vi
 // even when empty.
 void WriteProfileToStore(TQNMemIniFile& store, int i, const TSyncProfile& profile);
 // Reads profile i (missing sections and keys read as empty; a missing or short "Option"
-// value as zero bytes). Returns false when the "Option" value was unreadable.
-bool ReadProfileFromStore(const TMemIniFile& store, int i, TSyncProfile& profile);
+// value as zero bytes). Returns false when the "Option" value was unreadable. The lists of
+// the profile's sections move out of the store, which keeps those sections empty (a save
+// writes them anew from the profiles).
+bool ReadProfileFromStore(TMemIniFile& store, int i, TSyncProfile& profile);
 // Every profile, then the "Profiles" section. A profile with an EngineCopy is written from
 // the copy (where the engine keeps history and run state) after the user's settings were
 // copied into it, so neither the history nor the latest edits are lost.
 void SaveProfilesToStore(TQNMemIniFile& store, TSyncProfileList& profiles);
 // Replaces Profiles by the lines of "Profiles", each with a profile (and EngineCopy, a
-// full copy) read from its sections.
-void LoadProfilesFromStore(const TMemIniFile& store, TSyncProfileList& profiles);
+// full copy) read from its sections, whose lists move out of the store.
+void LoadProfilesFromStore(TMemIniFile& store, TSyncProfileList& profiles);
 
 // --- Saving --------------------------------------------------------------------------------
 
