@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer
 # and runs every test through ctest; then builds the tests labelled "tsan" (the audio
-# engine, the directory watcher) with ThreadSanitizer and runs them again.
+# engine, the sync engine and quennick sync) with ThreadSanitizer and runs them again.
 # Exits non-zero when any test fails.
 #   ./test.sh                 every test
 #   ./test.sh -L audio        only tests with a label (audio, ftp, gui)
