@@ -123,7 +123,6 @@ bool HasWildcardOrTag(std::string_view s) {
     return s.find_first_of("*?<") != std::string_view::npos;
 }
 
-// The folder a local destination names, with a trailing "/".
 // An engine that searches on another thread: its messages wait until the thread that
 // started it passes them on.
 class TBesideEngine : public TFindFiles {
@@ -140,6 +139,7 @@ private:
     std::vector<std::pair<std::string, int>> FMessages;
 };
 
+// The folder a local destination names, with a trailing "/".
 std::string DestRootFolder(const std::string& dest) {
     if (HasWildcardOrTag(dest)) return LocalRootFolder(dest);
     if (!dest.empty() && dest.back() != '/') return dest + "/";
