@@ -513,13 +513,6 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         return;
     }
 
-    // History, by folded name.
-    std::unordered_map<std::string, int> historyIndex;
-    historyIndex.reserve(p.HistoryFiles.Count());
-    for (int k = p.HistoryFiles.Count() - 1; k >= 0; --k)
-        historyIndex[LowerCase(p.HistoryFiles[k])] = k;
-    FHistorySeen.assign(p.HistoryFiles.Count(), false);
-
     // Source entries in name order, without those the filter profiles below this one find.
     const TQNStringList& srcList = FWorkStore.GetSection(srcName);
     const TQNStringList& srcInfos = FWorkStore.GetSection(srcName + "\"FileInfo");
@@ -541,10 +534,41 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     order.reserve(srcList.Count());
     for (int k = 0; k < srcList.Count(); ++k)
         if (!filtered.count(srcList[k])) order.push_back(k);
-    // Folded names order the entries as CompareText does and find their history.
+    // Folded names order the entries as CompareText does.
     std::vector<std::string> folded(srcList.Count());
     for (int k : order) folded[k] = LowerCase(srcList[k]);
     std::sort(order.begin(), order.end(), [&](int a, int b) { return folded[a] < folded[b]; });
+    // The history entry of each source entry: the one of its own name, else one that
+    // differs from it only in case and that no source entry has by its own name (a
+    // history written where case did not count). "a.txt" and "A.txt" are two files, and
+    // neither is ever judged or deleted by the other's entry.
+    std::vector<int> historyOf(srcList.Count(), -1);
+    {
+        std::unordered_map<std::string_view, int> exact;
+        exact.reserve(p.HistoryFiles.Count());
+        for (int k = 0; k < p.HistoryFiles.Count(); ++k) exact.emplace(p.HistoryFiles[k], k);
+        std::vector<bool> claimed(p.HistoryFiles.Count(), false);
+        for (int k : order)
+            if (auto h = exact.find(srcList[k]); h != exact.end()) {
+                historyOf[k] = h->second;
+                claimed[h->second] = true;
+            }
+        std::unordered_map<std::string, std::vector<int>> byFolded;
+        for (int k = 0; k < p.HistoryFiles.Count(); ++k)
+            if (!claimed[k]) byFolded[LowerCase(p.HistoryFiles[k])].push_back(k);
+        for (int k : order) {
+            if (historyOf[k] >= 0 || byFolded.empty()) continue;
+            auto f = byFolded.find(folded[k]);
+            if (f == byFolded.end()) continue;
+            for (int h : f->second)
+                if (!claimed[h]) {
+                    historyOf[k] = h;
+                    claimed[h] = true;
+                    break;
+                }
+        }
+    }
+    FHistorySeen.assign(p.HistoryFiles.Count(), false);
     FProcessed.assign(srcList.Count(), false);
     if (HistoryPreview || DestPreview) {
         TQNStringList names, infos;
@@ -581,10 +605,10 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         e.SourceInfo = InfoAt(srcInfos, k);
         e.Dest = DestName(e.Source, e.SourceInfo);
         if (e.Dest.size() <= FDestRoot.size()) continue;
-        auto h = historyIndex.find(folded[k]);
-        if (h != historyIndex.end()) {
-            FHistorySeen[h->second] = true;
-            e.HistoryInfo = InfoAt(p.HistoryFileInfo, h->second);
+        const int h = historyOf[k];
+        if (h >= 0) {
+            FHistorySeen[h] = true;
+            e.HistoryInfo = InfoAt(p.HistoryFileInfo, h);
             e.HistoryTime = e.HistoryInfo.Time;
         } else if (e.Source != e.Dest || FOptions.Contains(O::PhantomDestination)) {
             e.HistoryTime = e.SourceInfo.Time;
@@ -627,7 +651,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         // A destination with the source's date that no completed sync recorded is no copy
         // when its size differs: a new copy whose data had not reached the disk when the
         // machine went down keeps the source's date under its final name.
-        if (compareDates && !d.Copy && h == historyIndex.end() && e.Source != e.Dest &&
+        if (compareDates && !d.Copy && h < 0 && e.Source != e.Dest &&
             !FOptions.Contains(O::PhantomDestination) && destInfo.Time == e.SourceInfo.Time &&
             destInfo.Size != e.SourceInfo.Size)
             d.Copy = true;

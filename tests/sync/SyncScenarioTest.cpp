@@ -258,3 +258,46 @@ TEST_F(TSyncScenario, AShortDestinationNoSyncRecordedIsCopiedAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// On Linux "a.txt" and "A.txt" are two files. Each keeps its own history entry: none is
+// taken for the other's deletion, and none is judged by the other's date.
+TEST_F(TSyncScenario, NamesDifferingOnlyInCaseAreTwoFiles) {
+    TSyncProfile& p = AddProfile(Src, Dst, {O::SyncDeletedObjects});
+    Put(Src + "a.txt", "lower", 0);
+    Put(Src + "A.txt", "UPPER", 3);
+    EXPECT_EQ(Run().FilesSynced, 2);
+    ASSERT_EQ(p.HistoryFiles.Count(), 2);
+
+    struct TStep {
+        const char* Name;
+        const char* EditDest;  // "a.txt" of the destination edited at hour 5
+        bool RemoveUpper;      // "A.txt" deleted in the source
+        const char* LowerAfter;
+        bool UpperAfter;
+        int Deleted, Warnings;
+    } steps[] = {
+        {"nothing changed: both stay", nullptr, false, "lower", true, 0, 0},
+        {"newer destination of one is kept", "mine", false, "mine", true, 0, 1},
+        {"the deleted one goes, the other stays", nullptr, true, "mine", false, 1, 1},
+    };
+    for (const TStep& s : steps) {
+        SCOPED_TRACE(s.Name);
+        if (s.EditDest) Put(Dst + "a.txt", s.EditDest, 5);
+        if (s.RemoveUpper) fs::remove(Src + "A.txt");
+        const TSyncStats st = Run();
+        EXPECT_EQ(st.FilesDeleted, s.Deleted);
+        EXPECT_EQ(st.WarningCount, s.Warnings);
+        EXPECT_EQ(st.FilesSynced, 0);
+        ASSERT_TRUE(fs::exists(Dst + "a.txt"));
+        EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), s.LowerAfter);
+        EXPECT_EQ(fs::exists(Dst + "A.txt"), s.UpperAfter);
+        if (s.UpperAfter) {
+            EXPECT_EQ(qntest::ReadFile(Dst + "A.txt"), "UPPER");
+        }
+        EXPECT_EQ(qntest::ReadFile(Src + "a.txt"), "lower");
+    }
+}
+
+}  // namespace
