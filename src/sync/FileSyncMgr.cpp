@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -398,6 +399,25 @@ bool TFileSyncMgr::FlushCopies(const std::string& line) {
     return false;
 }
 
+bool TFileSyncMgr::BeyondALink(const std::string& dest) {
+    // The root itself is the user's choice, link or not; below it every folder must be one.
+    // (Names that would leave the root are refused when they are mapped.)
+    if (dest.size() <= FDestRoot.size() || dest.compare(0, FDestRoot.size(), FDestRoot) != 0)
+        return false;
+    for (size_t slash = dest.find('/', FDestRoot.size()); slash != std::string::npos;
+         slash = dest.find('/', slash + 1)) {
+        std::string folder = dest.substr(0, slash);
+        auto known = FLinkFolders.find(folder);
+        if (known == FLinkFolders.end()) {
+            struct stat st {};
+            const bool link = ::lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+            known = FLinkFolders.emplace(std::move(folder), link).first;
+        }
+        if (known->second) return true;
+    }
+    return false;
+}
+
 std::string TFileSyncMgr::DestName(const std::string& sourceEntry, const TFileInfoRec& info) {
     // The location model maps the entry (tags of the destination expanded); a name it
     // refuses, such as one that would leave the destination root, is not synced. A plain
@@ -451,6 +471,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     const std::string dstName = "FilesDest-" + line;
     const std::string mask = source.substr(FSourceRoot.size());
     FDestStore.Clear();
+    FLinkFolders.clear();
     TBesideEngine beside;
     beside.CacheListings = FEngine.CacheListings;
     std::exception_ptr destError;
@@ -631,7 +652,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         }
 
         if (e.SourceInfo.IsFolder()) {
-            if (!e.DestExists && !FDetectOnly) {
+            if (!e.DestExists && !FDetectOnly && !BeyondALink(e.Dest)) {
                 std::error_code fec;
                 std::filesystem::path folder(e.Dest);
                 int created = 0;
@@ -791,6 +812,12 @@ bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
         Log(liInformation, "Dest:" + FormatInfo(e.DestInfo) + e.Dest);
         Log(liInformation, "Hist:" + FormatInfo(e.HistoryInfo) + e.Source);
     }
+    if (BeyondALink(e.Dest)) {
+        // The name leads through a link out of the destination: the file there is not ours.
+        Warn("Warning: Destination file " + e.Dest +
+             " lies in a folder that is a link.  It is not synced.");
+        return false;
+    }
     const bool exists = e.DestExists;
     bool hasBackup = false;
     if (d.BackupOnChange && exists) {
@@ -900,6 +927,10 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
         FHistorySeen[k] = true;
         std::string d = DestName(h, InfoAt(p.HistoryFileInfo, k));
         if (SameText(d, h) || d.size() <= FDestRoot.size()) continue;
+        if (BeyondALink(d)) {
+            Warn("Warning: " + d + " lies in a folder that is a link.  It is not deleted.");
+            continue;
+        }
         names.Add(d);
         TEntry e;
         e.Source = h;

@@ -16,6 +16,8 @@
 // - A replaced destination and every backup are flushed to the disk before the rename;
 //   new files of a pass are flushed together at its end, and a pass whose flush fails
 //   records no history.
+// - Nothing is copied, backed up, created or deleted through a folder of the destination
+//   that is a link (it may lead anywhere); a file that is a link is replaced, not its target.
 // - A destination not in the destination search is looked up by its name before it is
 //   taken for absent; presence is a flag of its own, never a special date.
 // - Size and content comparisons only narrow a decision to copy; they never turn "keep
@@ -35,6 +37,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class TFindFiles;
@@ -192,6 +195,9 @@ private:
     // Flushes the new copies of the pass to the disk; false (an error logged) when that
     // failed, and the pass then records no history.
     bool FlushCopies(const std::string& line);
+    // Whether a folder of Dest below the destination root is a link: such a name leads out
+    // of the destination and is never written or deleted.
+    bool BeyondALink(const std::string& dest);
     void Log(TLogItem level, const std::string& text);
     void Warn(const std::string& text);
     void Error(const std::string& text);
@@ -222,4 +228,6 @@ private:
     // History of the current profile: seen marks; source entries: processed marks.
     std::vector<bool> FHistorySeen;
     std::vector<bool> FProcessed;
+    // Folders of the current pass's destination looked at by BeyondALink: whether a link.
+    std::unordered_map<std::string, bool> FLinkFolders;
 };

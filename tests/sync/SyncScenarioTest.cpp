@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using O = TFileSyncOption;
@@ -297,6 +298,56 @@ TEST_F(TSyncScenario, NamesDifferingOnlyInCaseAreTwoFiles) {
             EXPECT_EQ(qntest::ReadFile(Dst + "A.txt"), "UPPER");
         }
         EXPECT_EQ(qntest::ReadFile(Src + "a.txt"), "lower");
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A folder of the destination that is a link leads outside it: nothing is copied,
+// backed up, created or deleted through it, in whichever way the link came to be there.
+TEST_F(TSyncScenario, ALinkedFolderInTheDestinationIsNeverWrittenThrough) {
+    const std::string outside = Dir / "outside/";
+    TSyncProfile& p = AddProfile(Src, Dst, {O::SyncDeletedObjects, O::BackupIfChanged});
+    Put(Src + "sub/x.txt", "one", 0);
+    Put(Src + "sub/y.txt", "two", 0);
+    Put(Src + "top.txt", "top", 0);
+    EXPECT_EQ(Run().FilesSynced, 3);
+    ASSERT_EQ(p.HistoryFiles.Count(), 4);
+
+    // The synced folder is replaced by a link to a folder of other files of the same names.
+    fs::remove_all(Dst + "sub");
+    Put(outside + "x.txt", "theirs x", 0);
+    Put(outside + "y.txt", "theirs y", 0);
+    ASSERT_EQ(::symlink(outside.c_str(), (Dst + "sub").c_str()), 0);
+    Put(Src + "sub/x.txt", "one, changed", 2);
+    Put(Src + "sub/new/z.txt", "new", 2);
+    fs::remove(Src + "sub/y.txt");
+    Put(Src + "top.txt", "top, changed", 2);
+    // A file of the destination that is a link is replaced by the copy; its target stays.
+    Put(Dir / "theirs.txt", "theirs", 0);
+    fs::remove(Dst + "top.txt");
+    ASSERT_EQ(::symlink((Dir / "theirs.txt").c_str(), (Dst + "top.txt").c_str()), 0);
+
+    const TSyncStats s = Run();
+    EXPECT_EQ(qntest::ReadFile(outside + "x.txt"), "theirs x");
+    EXPECT_EQ(qntest::ReadFile(outside + "y.txt"), "theirs y");
+    std::vector<std::string> there;
+    for (const auto& e : fs::directory_iterator(outside)) there.push_back(e.path().filename());
+    EXPECT_EQ(there.size(), 2u) << "written into the linked folder";
+    EXPECT_TRUE(fs::is_symlink(Dst + "sub"));
+    // The rest of the profile is synced as usual.
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_EQ(qntest::ReadFile(Dst + "top.txt"), "top, changed");
+    EXPECT_FALSE(fs::is_symlink(Dst + "top.txt"));
+    EXPECT_EQ(qntest::ReadFile(Dir / "theirs.txt"), "theirs");
+    EXPECT_EQ(s.FilesDeleted, 0);
+    EXPECT_GT(s.WarningCount, 0);
+    // What was not copied is tried again by the next run.
+    for (int k = 0; k < p.HistoryFiles.Count(); ++k) {
+        EXPECT_NE(p.HistoryFiles[k], Src + "sub/x.txt");
+        EXPECT_NE(p.HistoryFiles[k], Src + "sub/new/z.txt");
     }
 }
 
