@@ -854,7 +854,15 @@ bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
         FStats.FilesSizeSynced += e.SourceInfo.Size;
         if (FOptions.Contains(O::MoveFile) && SyncContinue) {
             TFileInfoRec copiedInfo;
-            if (FEngine.FindOne(e.Dest, nullptr, copiedInfo) && copiedInfo.Size == e.SourceInfo.Size) {
+            // A destination that reaches the source by another name (through a link) holds
+            // no copy of its own: the source is its only one.
+            struct stat a {}, b {};
+            if (::stat(e.Source.c_str(), &a) == 0 && ::stat(e.Dest.c_str(), &b) == 0 &&
+                a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+                Error("Error encountered.  Source file " + e.Source + " kept: its destination " +
+                      e.Dest + " is the same file.");
+            } else if (FEngine.FindOne(e.Dest, nullptr, copiedInfo) &&
+                       copiedInfo.Size == e.SourceInfo.Size) {
                 if (FEngine.DeleteFile(e.Source, false)) FStats.FilesDeleted++;
             } else {
                 Error("Error encountered.  Source file " + e.Source +

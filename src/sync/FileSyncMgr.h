@@ -12,7 +12,8 @@
 //   timer returns to the state it had before the run, so later runs are never refused.
 // - Copies go through the owner's temporary-name-then-rename copy; a failed copy never
 //   enters the history; a failed backup of a destination stops its overwrite; a move
-//   deletes the source only after a complete copy of the same size.
+//   deletes the source only after a complete copy of the same size, and never when the
+//   destination is the source itself under another name.
 // - A replaced destination and every backup are flushed to the disk before the rename;
 //   new files of a pass are flushed together at its end, and a pass whose flush fails
 //   records no history.

@@ -352,3 +352,21 @@ TEST_F(TSyncScenario, ALinkedFolderInTheDestinationIsNeverWrittenThrough) {
 }
 
 }  // namespace
+
+namespace {
+
+// A destination that reaches the source's own files by another name (its root a link to
+// the source root): a move copies each file onto itself and must never delete it then.
+TEST_F(TSyncScenario, AMoveOntoTheSourceItselfDeletesNothing) {
+    fs::create_directories(Src);
+    ASSERT_EQ(::symlink(Src.c_str(), (Dir / "dst").c_str()), 0);
+    TSyncProfile& p = AddProfile(Src, Dst, {O::MoveFile});
+    p.Options.Exclude(O::SyncIfDateChanged);  // every file is copied on every run
+    Put(Src + "a.txt", "only copy", 0);
+    const TSyncStats s = Run();
+    EXPECT_EQ(qntest::ReadFile(Src + "a.txt"), "only copy");
+    EXPECT_EQ(s.FilesDeleted, 0);
+    EXPECT_EQ(s.ErrorCount, 1);
+}
+
+}  // namespace
