@@ -496,3 +496,37 @@ TEST_F(TSyncCli, MoveWithAnUnreadableSourceKeepsTheSource) {
 }
 
 }  // namespace
+
+namespace {
+
+// Names with odd characters each stay one file of their own through the history the
+// document keeps: a second run finds nothing to do, and a deletion takes only its file.
+TEST_F(TSyncCli, OddNamesSurviveTheHistoryAndAreNeverConfused) {
+    const std::vector<std::string> names = {
+        "with space.txt", "-dash.txt", "new\nline.txt", "cr\r\nlf.txt", "\xff\xfe bytes.txt",
+        "a.txt", "A.txt", "back\\slash.txt", "tag<1>.txt", "sub/b.txt", "sub\\b.txt",
+    };
+    for (size_t i = 0; i < names.size(); ++i) Put(Src + "/" + names[i], "text " + std::to_string(i));
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+    TRun r = Sync({Doc});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Tree(Dst), Tree(Src));
+
+    r = Sync({Doc});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "\n0 file(s) synced.\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "\n0 file(s) deleted.\n")) << r.Out;
+    EXPECT_EQ(Tree(Dst), Tree(Src));
+
+    for (const char* gone : {"A.txt", "sub\\b.txt", "\xff\xfe bytes.txt", "-dash.txt"}) {
+        SCOPED_TRACE(gone);
+        fs::remove(Src + "/" + gone);
+        r = Sync({Doc});
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        EXPECT_TRUE(Has(r.Out, "\n0 file(s) synced.\n")) << r.Out;
+        EXPECT_TRUE(Has(r.Out, "\n1 file(s) deleted.\n")) << r.Out;
+        EXPECT_EQ(Tree(Dst), Tree(Src));
+    }
+}
+
+}  // namespace
