@@ -819,18 +819,28 @@ bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
         return false;
     }
     const bool exists = e.DestExists;
-    bool hasBackup = false;
-    if (d.BackupOnChange && exists) {
+    // Backups on change: the destination as it is now needs a backup of its own unless its
+    // newest backup holds it already (every copy is backed up once it is in place), or,
+    // without any backup yet, unless it has the source's date. (A folder synced onto
+    // itself only backs up the version it holds.)
+    bool unsaved = false;
+    if (d.BackupOnChange && exists && e.Source != e.Dest) {
         TBackupFileParts parts(&FEngine);
         parts.SetLocation(e.Dest);
         TBackupFileParts next(&FEngine);
         next.SetLocation(parts.GetBackupName(true));
-        hasBackup = next.Counter > 1;
+        if (next.Counter > 1) {
+            TFileInfoRec newest;
+            unsaved = !(FEngine.FindOne(parts.VersionLocation(next.Counter - 1, false), nullptr, newest) &&
+                        newest.Time == e.DestInfo.Time && newest.Size == e.DestInfo.Size);
+        } else {
+            unsaved = e.DestInfo.Time != e.SourceInfo.Time;
+        }
     }
     if (d.BackupDest && exists) {
         // The destination holds changes of its own: without its backup it is not replaced.
         if (BackupFile(e.Dest, e.DestInfo, BackupComment).empty()) return false;
-    } else if (d.BackupOnChange && exists && !hasBackup && e.DestInfo.Time != e.SourceInfo.Time) {
+    } else if (unsaved) {
         if (BackupFile(e.Dest, e.DestInfo, "").empty()) return false;
     }
     if (e.Source != e.Dest) {

@@ -370,3 +370,39 @@ TEST_F(TSyncScenario, AMoveOntoTheSourceItselfDeletesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Backups on change keep every version the destination had. A destination changed on
+// its own since its last backup is backed up before a newer source replaces it; one that
+// its newest backup holds is not backed up twice.
+TEST_F(TSyncScenario, BackupsOnChangeKeepADestinationEditedSinceItsLastBackup) {
+    AddProfile(Src, Dst, {O::BackupIfChanged});
+    Put(Src + "a.txt", "v1", 0);
+    Run();
+    Put(Src + "a.txt", "v2", 1);
+    Run();
+    ASSERT_EQ(Backups().size(), 2u);  // v1 and v2
+    struct TCase {
+        const char* Name;
+        int DestHours;  // -1: not edited
+    } cases[] = {{"not edited", -1}, {"edited, older than the source", 0}, {"edited, newer than the source", 5}};
+    int hours = 3;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const size_t before = Backups().size();
+        if (c.DestHours >= 0) Put(Dst + "a.txt", c.Name, c.DestHours + hours);
+        Put(Src + "a.txt", "v" + std::to_string(hours), hours + 1);
+        Run();
+        if (c.DestHours >= 0) {
+            bool kept = false;
+            for (const std::string& b : Backups()) kept = kept || qntest::ReadFile(b) == c.Name;
+            EXPECT_TRUE(kept) << "the destination's own version is lost";
+        }
+        EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "v" + std::to_string(hours));
+        EXPECT_EQ(Backups().size(), before + (c.DestHours >= 0 ? 2 : 1));
+        hours += 10;
+    }
+}
+
+}  // namespace
