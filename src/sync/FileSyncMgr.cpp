@@ -418,6 +418,11 @@ bool TFileSyncMgr::BeyondALink(const std::string& dest) {
     return false;
 }
 
+bool TFileSyncMgr::IntoTheSource(const std::string& dest) const {
+    return FSourceRoot != FDestRoot && FSourceRoot.size() > FDestRoot.size() &&
+           dest.compare(0, FSourceRoot.size(), FSourceRoot) == 0;
+}
+
 std::string TFileSyncMgr::DestName(const std::string& sourceEntry, const TFileInfoRec& info) {
     // The location model maps the entry (tags of the destination expanded); a name it
     // refuses, such as one that would leave the destination root, is not synced. A plain
@@ -610,6 +615,8 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         ~TFlushGuard() { Owner.FlushDeferredWrites(); }
     } flushGuard{FEngine};
     const TDateTime compareStart = Now();
+    const bool destInside = FDestRoot != FSourceRoot && FDestRoot.size() > FSourceRoot.size() &&
+                            FDestRoot.compare(0, FSourceRoot.size(), FSourceRoot) == 0;
     bool cancelled = false;
     for (int k : order) {
         if (SyncProcessMessages) FEngine.ProcessMessages();
@@ -620,12 +627,19 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         // The source root itself is no entry of the profile: it maps onto the
         // destination root, which a deletion must never reach.
         if (srcList[k].size() <= FSourceRoot.size()) continue;
+        // A destination inside the source: its files are the copies, never sources.
+        if (destInside && srcList[k].compare(0, FDestRoot.size(), FDestRoot) == 0) continue;
         TEntry e;
         e.SourceIndex = k;
         e.Source = srcList[k];
         e.SourceInfo = InfoAt(srcInfos, k);
         e.Dest = DestName(e.Source, e.SourceInfo);
         if (e.Dest.size() <= FDestRoot.size()) continue;
+        if (IntoTheSource(e.Dest)) {
+            Warn("Warning: " + e.Dest + " lies in the source folder of the profile.  " + e.Source +
+                 " is not synced.");
+            continue;
+        }
         const int h = historyOf[k];
         if (h >= 0) {
             FHistorySeen[h] = true;
@@ -945,6 +959,7 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
         FHistorySeen[k] = true;
         std::string d = DestName(h, InfoAt(p.HistoryFileInfo, k));
         if (SameText(d, h) || d.size() <= FDestRoot.size()) continue;
+        if (IntoTheSource(d)) continue;
         if (BeyondALink(d)) {
             Warn("Warning: " + d + " lies in a folder that is a link.  It is not deleted.");
             continue;

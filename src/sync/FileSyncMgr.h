@@ -19,6 +19,8 @@
 //   records no history.
 // - Nothing is copied, backed up, created or deleted through a folder of the destination
 //   that is a link (it may lead anywhere); a file that is a link is replaced, not its target.
+// - A destination inside its source is no part of the source; in a source inside its
+//   destination nothing is copied or deleted.
 // - A destination not in the destination search is looked up by its name before it is
 //   taken for absent; presence is a flag of its own, never a special date.
 // - Size and content comparisons only narrow a decision to copy; they never turn "keep
@@ -199,6 +201,9 @@ private:
     // Whether a folder of Dest below the destination root is a link: such a name leads out
     // of the destination and is never written or deleted.
     bool BeyondALink(const std::string& dest);
+    // Whether Dest lies in the source folder of a profile whose source is inside its
+    // destination: nothing is copied there or deleted there.
+    bool IntoTheSource(const std::string& dest) const;
     void Log(TLogItem level, const std::string& text);
     void Warn(const std::string& text);
     void Error(const std::string& text);

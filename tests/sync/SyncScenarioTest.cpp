@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <unistd.h>
 
@@ -402,6 +403,47 @@ TEST_F(TSyncScenario, BackupsOnChangeKeepADestinationEditedSinceItsLastBackup) {
         EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), "v" + std::to_string(hours));
         EXPECT_EQ(Backups().size(), before + (c.DestHours >= 0 ? 2 : 1));
         hours += 10;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A destination inside its source, or a source inside its destination: the destination's
+// own files are no source entries, and no copy or deletion reaches into the source.
+TEST_F(TSyncScenario, NestedRootsNeverFeedOnThemselves) {
+    struct TCase {
+        const char* Name;
+        std::string Source, Dest;
+        std::vector<std::pair<std::string, std::string>> Files;  // below Source
+        std::map<std::string, std::string> DestAfter;             // below Dest, backups aside
+    } cases[] = {
+        {"destination inside the source", Src, Src + "backup/", {{"a.txt", "a"}},
+         {{"a.txt", "a"}}},
+        {"source inside the destination", Dst + "sub/", Dst, {{"x.txt", "x"}, {"sub/x.txt", "inner x"}},
+         {{"x.txt", "x"}, {"sub/x.txt", "x"}, {"sub/sub/x.txt", "inner x"}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::remove_all(Src);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        AddProfile(c.Source, c.Dest, {O::SyncDeletedObjects});
+        for (const auto& [name, text] : c.Files) Put(c.Source + name, text, 0);
+        for (int run = 0; run < 3; ++run) Run();
+        std::map<std::string, std::string> after;
+        for (const auto& e : fs::recursive_directory_iterator(c.Dest))
+            if (e.is_regular_file()) after[fs::relative(e.path(), c.Dest)] = qntest::ReadFile(e.path());
+        EXPECT_EQ(after, c.DestAfter);
+        // A source file whose counterpart would be in the source is deleted: nothing in the
+        // source goes with it.
+        fs::remove(c.Source + c.Files.back().first);
+        Run();
+        for (const auto& [name, text] : c.Files)
+            if (name != c.Files.back().first) {
+                EXPECT_EQ(qntest::ReadFile(c.Source + name), text) << name;
+            }
     }
 }
 
