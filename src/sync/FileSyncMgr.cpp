@@ -14,11 +14,14 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using O = TFileSyncOption;
 
@@ -147,10 +150,27 @@ std::string DestRootFolder(const std::string& dest) {
     return dest;
 }
 
+// Opens a regular file (or a link to one) for reading; a pipe, device or socket is never
+// read, since its reader could wait for ever.
+std::FILE* OpenRegular(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (!f) ::close(fd);
+    return f;
+}
+
+// Whether two regular files hold the same bytes (anything else counts as different).
 bool SameContents(const std::string& a, const std::string& b) {
-    std::FILE* fa = std::fopen(a.c_str(), "rb");
+    std::FILE* fa = OpenRegular(a);
     if (!fa) return false;
-    std::FILE* fb = std::fopen(b.c_str(), "rb");
+    std::FILE* fb = OpenRegular(b);
     if (!fb) {
         std::fclose(fa);
         return false;

@@ -530,3 +530,28 @@ TEST_F(TSyncCli, OddNamesSurviveTheHistoryAndAreNeverConfused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A pipe or other special file where a file's contents are compared is not read (that
+// would wait for a writer for ever): it counts as different, a source pipe is not copied,
+// and a destination pipe is replaced like any other file.
+TEST_F(TSyncCli, ContentsOfSpecialFilesAreNeverWaitedFor) {
+    Put(Src + "/pipe.txt", "", 0);
+    Put(Src + "/b.txt", "", 0);
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst, "--option", "CompareContent=1"}).Code, 0);
+    ASSERT_EQ(Sync({Doc}).Code, 0);
+    fs::remove(Src + "/pipe.txt");
+    ASSERT_EQ(::mkfifo((Src + "/pipe.txt").c_str(), 0644), 0);
+    fs::remove(Dst + "/b.txt");
+    ASSERT_EQ(::mkfifo((Dst + "/b.txt").c_str(), 0644), 0);
+    Put(Src + "/b.txt", "", 2);
+    TRun r = TSyncProcess({Doc}).Finish(std::chrono::seconds(60));
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "pipe.txt could not be created")) << r.Err;
+    EXPECT_TRUE(fs::is_fifo(Src + "/pipe.txt"));
+    EXPECT_TRUE(fs::is_regular_file(Dst + "/pipe.txt"));
+    EXPECT_TRUE(fs::is_regular_file(Dst + "/b.txt"));
+}
+
+}  // namespace
