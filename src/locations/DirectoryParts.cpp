@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <tuple>
 #include <typeinfo>
 #include <unistd.h>
 
@@ -28,6 +29,24 @@ std::string DirOf(const std::string& path) {
 
 [[noreturn]] void FailPath(const std::string& what, const std::string& path, int err) {
     throw EFileError(what + " \"" + path + "\": " + SysErrorMessage(err), err);
+}
+
+// Whether an unnamed file can be given a name later: through its /proc/self/fd entry.
+bool UnnamedFilesUsable() {
+    static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+    return usable;
+}
+
+// A new file ".qncopy-XXXXXXXX" in Target's folder: its descriptor and name.
+std::pair<int, std::string> CreateTemporaryBeside(const std::string& target) {
+    const std::string dir = DirOf(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = dir + ".qncopy-" + QNStringUtils().RandomString(8);
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) return {fd, temp};
+        if (errno != EEXIST) FailPath("Cannot create file", target, errno);
+    }
+    FailPath("Cannot create file", target, EEXIST);
 }
 
 struct TDirCloser {
@@ -176,23 +195,22 @@ bool TDirectoryParts::WriteFromStream(TStream& stream, const TFileInfoRec& info)
     if (exists && S_ISDIR(old.st_mode)) FailPath("Cannot write file", target, EISDIR);
     stream.SetPosition(0);
 
-    // The new content goes to a temporary file beside the target; only a complete copy
-    // is renamed over it.
+    // The new content goes to a file without a name in the target's folder, so that a copy
+    // cut short, even by a kill, leaves nothing behind; only a complete copy gets a name.
+    // Where the file system has no unnamed files, a temporary name beside the target
+    // stands in (and stays behind if the process is killed).
     const std::string dir = DirOf(target);
+    const bool unnamed = UnnamedFilesUsable();
+    int fd = unnamed ? ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = dir + ".qncopy-" + QNStringUtils().RandomString(8);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) FailPath("Cannot create file", target, errno);
+    if (fd < 0) {
+        std::tie(fd, temp) = CreateTemporaryBeside(target);
     }
-    if (fd < 0) FailPath("Cannot create file", target, EEXIST);
-    TFileStream out(fd, temp);
+    TFileStream out(fd, temp.empty() ? target : temp);
     struct TRemoveGuard {
         std::string Path;
-        bool Active = true;
         ~TRemoveGuard() {
-            if (Active) ::unlink(Path.c_str());
+            if (!Path.empty()) ::unlink(Path.c_str());
         }
     } guard{temp};
 
@@ -218,19 +236,41 @@ bool TDirectoryParts::WriteFromStream(TStream& stream, const TFileInfoRec& info)
     if (exists || !defer) out.Flush();
     if (defer) Owner->NoteDeferredFlush(fd, created.st_dev);
     const bool unflushed = defer && !exists;
-    int rc = unflushed ? ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE)
+    int rc = -1;
+    if (temp.empty()) {
+        // An unnamed copy: a new file gets its name directly (never over a file that
+        // appeared meanwhile); one that replaces a file is named beside it first.
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        if (!exists) {
+            rc = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW);
+            if (rc != 0 && errno != EEXIST) FailPath("Cannot write file", target, errno);
+        }
+        if (rc != 0) {
+            if (unflushed) out.Flush();
+            for (int attempt = 0; attempt < 100 && rc != 0; ++attempt) {
+                temp = dir + ".qncopy-" + QNStringUtils().RandomString(8);
+                rc = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW);
+                if (rc != 0 && errno != EEXIST) FailPath("Cannot write file", target, errno);
+            }
+            if (rc != 0) FailPath("Cannot write file", target, EEXIST);
+            guard.Path = temp;
+            rc = ::rename(temp.c_str(), target.c_str());
+        }
+    } else {
+        rc = unflushed ? ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE)
                        : ::rename(temp.c_str(), target.c_str());
-    if (rc != 0 && unflushed && (errno == EEXIST || errno == EINVAL || errno == ENOSYS)) {
-        // A file appeared at the target meanwhile, or the file system has no exclusive
-        // rename: the copy is flushed and replaces like any other.
-        out.Flush();
-        rc = ::rename(temp.c_str(), target.c_str());
+        if (rc != 0 && unflushed && (errno == EEXIST || errno == EINVAL || errno == ENOSYS)) {
+            // A file appeared at the target meanwhile, or the file system has no exclusive
+            // rename: the copy is flushed and replaces like any other.
+            out.Flush();
+            rc = ::rename(temp.c_str(), target.c_str());
+        }
     }
     if (rc != 0) FailPath("Cannot write file", target, errno);
-    guard.Active = false;
+    guard.Path.clear();
     out.Close();
     if (!defer) {
-        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dfd >= 0) {
             ::fsync(dfd);
             ::close(dfd);

@@ -6,6 +6,9 @@
 #include "common/ifutils.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +97,21 @@ TEST_F(TCopyFixture, DeferredFlushesStillGiveWholeFilesOrTheOldVersion) {
     EXPECT_TRUE(loctest::LeftoverTemps(D + "out").empty());
     EXPECT_EQ(Copy(D + "src.bin", D + "out/old.bin", nullptr).Files, 1);
     EXPECT_TRUE(qntest::ReadFile(D + "out/old.bin") == data);
+    // While a new copy is under way no name in its folder holds any part of it; a file that
+    // appears at the target meanwhile is replaced by the whole copy.
+    std::vector<std::string> midway;
+    CopyGauge.OnStep = [&](int64_t) {
+        if (!midway.empty()) return;
+        for (const auto& e : std::filesystem::directory_iterator(D + "out"))
+            midway.push_back(e.path().filename().string());
+        qntest::WriteFile(D + "out/late.bin", "late");
+    };
+    EXPECT_EQ(Copy(D + "src.bin", D + "out/late.bin", nullptr).Files, 1);
+    CopyGauge.OnStep = nullptr;
+    std::sort(midway.begin(), midway.end());
+    EXPECT_EQ(midway, (std::vector<std::string>{"new.bin", "old.bin"}));
+    EXPECT_TRUE(qntest::ReadFile(D + "out/late.bin") == data);
+    EXPECT_TRUE(loctest::LeftoverTemps(D + "out").empty());
     // Files that report no size, such as those of /proc, are still read whole.
     EXPECT_EQ(Copy("/proc/self/mountinfo", D + "out/mountinfo", nullptr).Files, 1);
     EXPECT_FALSE(qntest::ReadFile(D + "out/mountinfo").empty());
