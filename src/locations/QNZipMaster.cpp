@@ -499,6 +499,22 @@ std::shared_ptr<zip> TQNZipMaster::Reader(const std::string& archive) {
     return FReader;
 }
 
+std::string TQNZipMaster::MemberStamp(const std::string& archive, const std::string& member) {
+    std::shared_ptr<zip_t> z = Reader(archive);
+    if (!z) return std::string();
+    zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
+    if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
+    if (idx < 0) return std::string();
+    const std::string name = zip_get_name(z.get(), static_cast<zip_uint64_t>(idx), 0);
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (name.empty() || name.back() == '/' ||
+        zip_stat_index(z.get(), static_cast<zip_uint64_t>(idx), 0, &st) != 0)
+        return std::string();
+    return name + "\n" + IntToStr(int64_t(st.size)) + "\n" + IntToStr(int64_t(st.crc)) + "\n" +
+           IntToStr(int64_t(st.mtime));
+}
+
 std::unique_ptr<TStream> TQNZipMaster::OpenMember(const std::string& archive,
                                                   const std::string& member) {
     std::shared_ptr<zip_t> z = Reader(archive);

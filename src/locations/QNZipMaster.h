@@ -74,6 +74,9 @@ public:
     bool MemberOrDiffExists(const std::string& archive, const std::string& member);
     // The record of Member; false when it is missing.
     bool MemberInfo(const std::string& archive, const std::string& member, TFileInfoRec& info);
+    // The member's own name, size, CRC and date, which change whenever its bytes or date
+    // do; empty when the member is missing or is a folder.
+    std::string MemberStamp(const std::string& archive, const std::string& member);
     // A stream over the member's bytes, read from the archive as the caller reads; null
     // when the member is missing or is refused by the safety rules (logged).
     std::unique_ptr<TStream> OpenMember(const std::string& archive, const std::string& member);

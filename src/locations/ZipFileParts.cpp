@@ -3,6 +3,7 @@
 #include "locations/DirectoryParts.h"
 #include "locations/LocationOwner.h"
 
+#include "app/AppMgr.h"
 #include "common/SysUtils.h"
 
 #include <ctime>
@@ -83,18 +84,21 @@ void TZipFileParts::CopyFrom(const TURLParts& other) {
 TQNZipMaster& TZipFileParts::ZipMaster() { return Owner->ZipMaster(); }
 
 std::string TZipFileParts::GetLocalFileName() {
-    struct stat st {};
-    if (::stat(Path.c_str(), &st) != 0) return std::string();
-    const std::string key = Path + "\n" + IntToStr(int64_t(st.st_size)) + "\n" +
-                            IntToStr(int64_t(st.st_mtim.tv_sec)) + "." +
-                            IntToStr(int64_t(st.st_mtim.tv_nsec));
-    const std::string folder =
-        Owner->TempFolder() + "zip-" + IntToHex(std::hash<std::string>()(key), 16) + "/";
-    const std::string local = folder + MemberPath();
+    // The copy's folder is keyed by the archive and by the member's name, size, CRC and
+    // date, so a copy is used again only while the member is unchanged. A member whose
+    // path leaves the folder is never looked for there; the extraction refuses it.
+    const std::string stamp = ZipMaster().MemberStamp(Path, MemberPath());
+    if (stamp.empty()) return std::string();
+    const std::string name = stamp.substr(0, stamp.find('\n'));
+    const std::string folder = Owner->TempFolder() + "zip-" +
+                               IntToHex(std::hash<std::string>()(Path + "\n" + stamp), 16) + "/";
+    const std::string local = folder + name;
     struct stat lst {};
-    if (::lstat(local.c_str(), &lst) == 0 && S_ISREG(lst.st_mode)) return local;
+    if (!TQNZipMaster::IsUnsafeMemberName(name) && ::lstat(local.c_str(), &lst) == 0 &&
+        S_ISREG(lst.st_mode))
+        return local;
     std::string out;
-    if (!ZipMaster().ExtractMember(Path, MemberPath(), out, false, folder)) return std::string();
+    if (!ZipMaster().ExtractMember(Path, name, out, false, folder)) return std::string();
     return out;
 }
 
@@ -146,6 +150,17 @@ void TZipFileParts::CopyTo(TParts& dest, int mode, TCopyResult& result) {
 
 void TZipFileParts::URLMoveTo(TParts& dest, int mode, TCopyResult& result) {
     result.Clear();
+    // A member moved onto itself would be replaced by itself and then deleted.
+    if (auto* to = dynamic_cast<TZipFileParts*>(dest.URLTarget()); to && to->MemberPath() == MemberPath()) {
+        struct stat a {}, b {};
+        if (to->Path == Path || (::stat(Path.c_str(), &a) == 0 && ::stat(to->Path.c_str(), &b) == 0 &&
+                                 a.st_dev == b.st_dev && a.st_ino == b.st_ino)) {
+            Owner->ShowStatus("Error, could not...Moved " + GetLocation() + " to " +
+                                  dest.GetLocation() + ": it is the same member.",
+                              llError, true);
+            return;
+        }
+    }
     CopyTo(dest, mode, result);
     // The member goes only once the copy reads back the same.
     if (result.Files > 0 && Owner->CompareContents(*this, dest))

@@ -85,6 +85,50 @@ TEST_F(ZipLocationTest, LocalCopiesAreKeyedByArchive) {
     EXPECT_EQ(la.rfind(Owner.TempFolder(), 0), 0u);
 }
 
+// The local copy is the member as the archive holds it now: never a file outside the
+// copy's folder (a member whose path leaves it), never the bytes of an earlier archive of
+// the same size and date (writes within one clock tick share a modification time).
+TEST_F(ZipLocationTest, LocalCopyIsNeverAnotherFile) {
+    const std::string a = MakeArchive("a.zip", {{"f.txt", "aaaa"}, {"XXXout.txt", "bad"}});
+    ziptest::PatchBytes(a, "XXXout.txt", "../out.txt");
+    TZipFileParts f(&Owner);
+    f.SetLocation("zip://" + a + "/f.txt");
+    ASSERT_EQ(ReadFile(f.GetLocalFileName()), "aaaa");
+
+    TZipFileParts up(&Owner);
+    up.SetLocation("zip://" + a + "/../out.txt");
+    WriteFile(Owner.TempFolder() + "out.txt", "a file of the temporary folder");
+    EXPECT_EQ(up.GetLocalFileName(), "");
+    EXPECT_TRUE(Owner.Logged("Refused to read zip://" + a + "/../out.txt"));
+
+    struct stat before {};
+    ASSERT_EQ(::stat(a.c_str(), &before), 0);
+    TMemoryStream s("bbbb");
+    TFileInfoRec info;
+    ASSERT_TRUE(f.ZipMaster().MemberInfo(a, "f.txt", info));
+    ASSERT_TRUE(f.WriteFromStream(s, info));
+    struct timespec t[2] = {{0, UTIME_OMIT}, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, a.c_str(), t, 0), 0);
+    ASSERT_EQ(std::filesystem::file_size(a), uintmax_t(before.st_size));
+    EXPECT_EQ(ReadFile(f.GetLocalFileName()), "bbbb");
+}
+
+// A member moved onto itself (by either spelling of its location) stays.
+TEST_F(ZipLocationTest, MovingAMemberOntoItselfKeepsIt) {
+    const std::string a = MakeArchive("a.zip", {{"d/f.txt", "kept"}});
+    for (const std::string& to : {"zip://" + a + "/d/f.txt", "zip://" + a + "//d/f.txt",
+                                 "zip://" + Dir / "./a.zip/d/f.txt"}) {
+        SCOPED_TRACE(to);
+        std::unique_ptr<TURLParts> m = CreateParts(&Owner, "zip://" + a + "/d/f.txt");
+        std::unique_ptr<TURLParts> d = CreateParts(&Owner, to);
+        TCopyResult r;
+        m->URLMoveTo(*d, 1, r);
+        EXPECT_EQ(r.Files, 0);
+        EXPECT_EQ(ReadAll(*m), "kept");
+        EXPECT_TRUE(Owner.Logged("Error, could not...Moved zip://" + a + "/d/f.txt"));
+    }
+}
+
 TEST_F(ZipLocationTest, CopiesAndMovesBetweenFoldersAndArchives) {
     const std::string a = MakeArchive("a.zip", {{"d/f.txt", "content"}, {"g", "gone"}});
     const std::string out = Dir / "out";
