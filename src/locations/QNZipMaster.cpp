@@ -54,6 +54,34 @@ TZipPtr OpenArchive(const std::string& archive, int flags = ZIP_RDONLY) {
     return TZipPtr(z);
 }
 
+struct TFd {
+    int Fd = -1;
+    explicit TFd(int fd = -1) : Fd(fd) {}
+    ~TFd() { Reset(); }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    void Reset(int fd = -1) {
+        if (Fd >= 0) ::close(Fd);
+        Fd = fd;
+    }
+};
+
+// A rewrite keeps only the members: data in front of the first one (the program of a
+// self-extracting archive) would be lost, so such an archive is never written.
+void RefuseArchiveWithPrefix(const std::string& archive) {
+    TFd fd(::open(archive.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.Fd < 0 || ::fstat(fd.Fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return;
+    char head[4] = {};
+    if (::pread(fd.Fd, head, sizeof head, 0) == 4 && head[0] == 'P' && head[1] == 'K' &&
+        ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6)))
+        return;
+    throw EFileError("Cannot write the archive " + archive +
+                         ": it holds data in front of its members (a self-extracting program) "
+                         "that a rewrite would lose.",
+                     EPERM);
+}
+
 bool IsSymlinkEntry(zip_t* z, zip_uint64_t index) {
     zip_uint8_t opsys = 0;
     zip_uint32_t attr = 0;
@@ -204,18 +232,6 @@ bool CopyToTemp(TLocationOwner* owner, TStream& source, TTempFile& temp, uLong& 
     }
     return true;
 }
-
-struct TFd {
-    int Fd = -1;
-    explicit TFd(int fd = -1) : Fd(fd) {}
-    ~TFd() { Reset(); }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    void Reset(int fd = -1) {
-        if (Fd >= 0) ::close(Fd);
-        Fd = fd;
-    }
-};
 
 // Opens the folder Rel ("" or components joined with "/") below the open folder Base,
 // creating missing levels, without following a symbolic link at any level. -1 with
@@ -421,6 +437,7 @@ void TQNZipMaster::MigrateBackupArchive() {
         if (IndexOf(newName) < 0 && IndexOf(newName + ".diff") < 0) break;
     }
     {
+        RefuseArchiveWithPrefix(FZipFileName);
         TZipPtr z = OpenArchive(FZipFileName, 0);
         if (!z) return;
         zip_int64_t idx = zip_name_locate(z.get(), oldName.c_str(), 0);
@@ -638,6 +655,7 @@ bool TQNZipMaster::AddFromStream(const std::string& archive, const std::string& 
     if (!CopyToTemp(FOwner, stream, temp, crc, size)) return false;
     temp.CloseFd();
     {
+        RefuseArchiveWithPrefix(archive);
         TZipPtr z = OpenArchive(archive, ZIP_CREATE);
         zip_source_t* src = zip_source_file_create(temp.Path.c_str(), 0, -1, nullptr);
         if (src == nullptr) ZipFail("Cannot add " + member, z.get());
@@ -707,6 +725,7 @@ TQNStringList TQNZipMaster::AddFiles(const std::string& archive, const TQNString
                 continue;
             }
             if (!z) {
+                RefuseArchiveWithPrefix(archive);
                 z = OpenArchive(archive, ZIP_CREATE);
                 zip_register_cancel_callback_with_state(z.get(), CancelCommit, nullptr, FOwner);
             }
@@ -762,6 +781,7 @@ bool TQNZipMaster::DeleteMember(const std::string& archive, const std::string& m
                                 bool verbose) {
     TZipPtr z = OpenArchive(archive, 0);
     if (!z) return false;
+    RefuseArchiveWithPrefix(archive);
     zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
     if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
     if (idx < 0) return false;

@@ -7,7 +7,9 @@
 // - Members are read as streams straight from the archive; no member is held whole in
 //   memory.
 // - Writing goes through libzip, which writes the new archive to a temporary file beside
-//   it and renames it into place; a failed write leaves the old archive as it was.
+//   it and renames it into place; a failed write leaves the old archive as it was. An
+//   archive with data in front of its first member (a self-extracting program), which
+//   a rewrite would drop, is never written: the write raises EFileError.
 // - A source file added with the move option is deleted only after the archive is
 //   committed and the member verified (size and CRC read back from the archive and
 //   compared with the source as it is then).

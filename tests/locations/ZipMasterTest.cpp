@@ -347,3 +347,81 @@ TEST_F(ZipMasterTest, CommentsComeFromTheNotesInTheArchive) {
 }
 
 }  // namespace
+
+namespace {
+
+// Damaged archives and archives that are no files: a clear error on listing, reading,
+// extracting and writing, no file left in the target, and the archive as it was.
+TEST_F(ZipMasterTest, DamagedArchivesGiveErrorsAndChangeNothing) {
+    Put("f.txt", Content(20000, 4));
+    ASSERT_EQ(Sh(Src(), "zip -q ../good.zip f.txt"), 0);
+    const std::string good = ReadFile(Dir / "good.zip");
+    struct Case { const char* name; std::string bytes; bool listable; };
+    std::string flipped = good;
+    flipped[flipped.find("f.txt") + 5 + 200] ^= 0x55;  // inside the deflated data
+    const Case cases[] = {{"truncated.zip", good.substr(0, good.size() / 2), false},
+                          {"cut-tail.zip", good.substr(0, good.size() - 10), false},
+                          {"text.zip", "this is not an archive", false},
+                          {"flipped.zip", flipped, true}};
+    const std::string out = Dir / "out";
+    ::mkdir(out.c_str(), 0755);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string a = Dir / c.name;
+        WriteFile(a, c.bytes);
+        Zip.Reset();
+        if (c.listable) {
+            Zip.SetZipFileName(a);
+            EXPECT_EQ(IndexOf("f.txt"), 0);
+            std::unique_ptr<TStream> s = Zip.OpenMember(a, "f.txt");
+            ASSERT_TRUE(s);
+            EXPECT_THROW(ReadAll(*s), EFileError);
+        } else {
+            EXPECT_THROW(Zip.SetZipFileName(a), EFileError);
+            EXPECT_THROW(Zip.OpenMember(a, "f.txt"), EFileError);
+        }
+        std::string path;
+        EXPECT_THROW(Zip.ExtractMember(a, "f.txt", path, false, out), EFileError);
+        EXPECT_EQ(path, "");
+        TMemoryStream s("new");
+        if (!c.listable) {
+            EXPECT_THROW(Zip.AddFromStream(a, "g.txt", s, TFileInfoRec()), EFileError);
+            EXPECT_THROW(Zip.DeleteMember(a, "f.txt", false), EFileError);
+            EXPECT_TRUE(ReadFile(a) == c.bytes);
+        }
+        EXPECT_TRUE(std::filesystem::is_empty(out));
+    }
+    // A folder or a pipe under an archive's name is never opened as one.
+    ::mkdir((Dir / "dir.zip").c_str(), 0755);
+    ASSERT_EQ(::mkfifo((Dir / "pipe.zip").c_str(), 0644), 0);
+    for (const char* name : {"dir.zip", "pipe.zip"}) {
+        SCOPED_TRACE(name);
+        const std::string a = Dir / name;
+        EXPECT_THROW(Zip.SetZipFileName(a), EFileError);
+        EXPECT_THROW(Zip.OpenMember(a, "f.txt"), EFileError);
+        TMemoryStream s("new");
+        EXPECT_THROW(Zip.AddFromStream(a, "g.txt", s, TFileInfoRec()), EFileError);
+    }
+}
+
+// A self-extracting archive is never rewritten: the rewrite would drop the program in
+// front of its members.
+TEST_F(ZipMasterTest, WritingASelfExtractingArchiveKeepsItsProgram) {
+    Put("readme.txt", "inside the program");
+    ASSERT_EQ(Sh(Src(), "zip -q ../plain.zip readme.txt"), 0);
+    const std::string stub = Content(4096, 9);
+    WriteFile(Dir / "setup.exe", stub + ReadFile(Dir / "plain.zip"));
+    ASSERT_EQ(Sh(Dir.Path(), "zip -q -A setup.exe"), 0);
+    const std::string before = ReadFile(Dir / "setup.exe");
+    TMemoryStream s("added");
+    EXPECT_THROW(Zip.AddFromStream(Dir / "setup.exe", "new.txt", s, TFileInfoRec()), EFileError);
+    EXPECT_THROW(Zip.DeleteMember(Dir / "setup.exe", "readme.txt", false), EFileError);
+    Put("more.txt", "more");
+    TQNStringList files;
+    files.Add(Src() + "/more.txt");
+    EXPECT_THROW(Zip.AddFiles(Dir / "setup.exe", files, false), EFileError);
+    EXPECT_TRUE(loctest::Exists(Src() + "/more.txt"));
+    EXPECT_TRUE(ReadFile(Dir / "setup.exe") == before);
+}
+
+}  // namespace
