@@ -461,6 +461,10 @@ bool TQNZipMaster::IsUnsafeMemberName(const std::string& name) {
     if (name.find('\0') != std::string::npos) return true;
     if (name[0] == '/' || name[0] == '\\') return true;
     if (name.size() >= 2 && name[1] == ':') return true;
+    // A file named "." (alone or after a folder) can have no name of its own on disk.
+    if (name == "." || (name.size() >= 2 && name.back() == '.' &&
+                        (name[name.size() - 2] == '/' || name[name.size() - 2] == '\\')))
+        return true;
     size_t start = 0;
     while (start <= name.size()) {
         size_t end = name.find_first_of("/\\", start);

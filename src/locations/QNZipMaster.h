@@ -2,8 +2,9 @@
 //
 // Safety rules:
 // - A member whose name is absolute ("/x", "\x"), carries a drive ("c:"), has a ".."
-//   component (with either separator) or is a symbolic link is listed like any other, but
-//   it is never read or extracted; the attempt is refused with a log line.
+//   component (with either separator), ends in a "." component or is a symbolic link
+//   is listed like any other, but it is never read or extracted; the attempt is refused
+//   with a log line.
 // - Members are read as streams straight from the archive; no member is held whole in
 //   memory.
 // - Writing goes through libzip, which writes the new archive to a temporary file beside
@@ -113,7 +114,8 @@ public:
     bool DeleteMember(const std::string& archive, const std::string& member, bool verbose);
 
     // Whether a member name may never be read or extracted: absolute, with a drive, with
-    // a ".." component, or (by its attributes) a symbolic link.
+    // a ".." component, or ending in a "." component (a file with no name of its own).
+    // Symbolic links are refused by their attributes as well.
     static bool IsUnsafeMemberName(const std::string& name);
 
 private:

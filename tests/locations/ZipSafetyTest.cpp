@@ -116,3 +116,37 @@ TEST_F(ZipSafetyTest, ExtractionNeverWritesThroughLinksInTheTarget) {
 }
 
 }  // namespace
+
+namespace {
+
+// Odd member names made by another program: "." as a file name, duplicates, a line
+// break, bytes that are no UTF-8. Each member is extracted to a name of its own below
+// the target or refused with a log line; the others are extracted all the same.
+TEST_F(ZipSafetyTest, OddMemberNamesExtractBelowTheTargetOrAreRefused) {
+    const std::string a = Dir / "odd.zip";
+    ASSERT_EQ(Sh(Dir.Path(), "python3 -W ignore -c \"import zipfile\n"
+                             "z = zipfile.ZipFile('odd.zip', 'w')\n"
+                             "for n, d in [('.', 'dot'), ('sub/.', 'subdot'), ('dup.txt', 'first'),\n"
+                             "             ('dup.txt', 'second'), ('new\\nline.txt', 'nl'),\n"
+                             "             ('ctlX.txt', 'ctl'), ('after.txt', 'after')]:\n"
+                             "    z.writestr(n, d)\n"
+                             "z.close()\""),
+              0);
+    ziptest::PatchBytes(a, "ctlX.txt", "ctl\xff.txt");
+    const std::string out = Dir / "out";
+    ::mkdir(out.c_str(), 0755);
+    TQNStringList written = Zip.ExtractAll(a, false, out);
+    EXPECT_GE(written.IndexOf(out + "/after.txt"), 0);
+    EXPECT_EQ(ReadFile(out + "/after.txt"), "after");
+    EXPECT_EQ(ReadFile(out + "/new\nline.txt"), "nl");
+    EXPECT_EQ(ReadFile(out + "/dup.txt"), "second");  // the later one wins
+    EXPECT_EQ(ReadFile(out + "/ctl\xc2\xa0.txt"), "ctl");  // not UTF-8: read as code page 437
+    EXPECT_TRUE(Owner.Logged("Refused to read zip://" + a + "/."));
+    EXPECT_TRUE(Owner.Logged("Refused to read zip://" + a + "/sub/."));
+    std::string path;
+    EXPECT_FALSE(Zip.ExtractMember(a, ".", path, false, out));
+    EXPECT_EQ(Zip.OpenMember(a, "sub/."), nullptr);
+    for (const std::string& e : Entries(out)) EXPECT_EQ(e.rfind(".qnzip-", 0), std::string::npos) << e;
+}
+
+}  // namespace
