@@ -739,7 +739,14 @@ TQNStringList TQNZipMaster::AddFiles(const std::string& archive, const TQNString
                 zip_file_add(z.get(), member.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
             if (idx < 0) {
                 zip_source_free(src);
-                ZipFail("Cannot add " + member + " to " + archive, z.get());
+                if (zip_error_code_zip(zip_get_error(z.get())) != ZIP_ER_INVAL)
+                    ZipFail("Cannot add " + member + " to " + archive, z.get());
+                // A name that is no UTF-8 cannot be a member; the other files still go.
+                zip_error_clear(z.get());
+                FOwner->ShowStatus("Cannot add " + filePath + " to " + archive +
+                                       ": its name is not UTF-8.",
+                                   llWarning, true);
+                continue;
             }
             zip_file_set_mtime(z.get(), static_cast<zip_uint64_t>(idx), st.st_mtim.tv_sec, 0);
             const uint32_t attr = faArchive | ((st.st_mode & 0222) == 0 ? uint32_t(faReadOnly) : 0u);

@@ -425,3 +425,43 @@ TEST_F(ZipMasterTest, WritingASelfExtractingArchiveKeepsItsProgram) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file whose name is no UTF-8 cannot become a member; it is kept, and the files
+// beside it in the same list are added all the same.
+TEST_F(ZipMasterTest, AddFilesSkipsNamesThatCannotBeMembers) {
+    Put("caf\xe9.txt", "latin-1 name");
+    Put("plain.txt", "plain");
+    const std::string a = Src() + "/a.zip";
+    TQNStringList files;
+    files.Add(Src() + "/caf\xe9.txt");
+    files.Add(Src() + "/plain.txt");
+    TQNStringList added = Zip.AddFiles(a, files, false);
+    EXPECT_EQ(added.ToVector(), std::vector<std::string>{"zip://" + a + "/plain.txt"});
+    EXPECT_EQ(ReadFile(Src() + "/caf\xe9.txt"), "latin-1 name");
+    EXPECT_TRUE(Owner.Logged("Cannot add " + Src() + "/caf\xe9.txt to " + a));
+    EXPECT_EQ(Sh(Src(), "unzip -tq a.zip"), 0);
+}
+
+// The archive replaced or cut while a member is read: the read goes on from the archive
+// as it was opened, or fails with an error; never a crash.
+TEST_F(ZipMasterTest, ArchiveChangedWhileAMemberIsRead) {
+    const std::string big = Content(2 << 20, 5);
+    Put("big.bin", big);
+    Put("small.txt", "small");
+    ASSERT_EQ(Sh(Src(), "zip -q ../a.zip big.bin small.txt"), 0);
+    const std::string a = Dir / "a.zip";
+    Zip.SetZipFileName(a);
+    std::unique_ptr<TStream> s = Zip.OpenMember(a, "big.bin");
+    ASSERT_TRUE(s);
+    char buf[1000];
+    ASSERT_EQ(s->ReadFull(buf, sizeof buf), sizeof buf);
+    ASSERT_EQ(::truncate(a.c_str(), 3000), 0);
+    EXPECT_THROW(ReadAll(*s), EFileError);
+    s.reset();
+    EXPECT_THROW(Zip.SetZipFileName(a), EFileError);  // listed again: now damaged
+    EXPECT_THROW(Zip.OpenMember(a, "small.txt"), EFileError);
+}
+
+}  // namespace
