@@ -66,6 +66,18 @@ struct TFd {
     }
 };
 
+// The file a write replaces: an archive reached through a symbolic link is written where
+// the link points, so that the link stays and the archive it names gets the change.
+std::string WriteTarget(const std::string& archive) {
+    struct stat st {};
+    if (::lstat(archive.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return archive;
+    char* real = ::realpath(archive.c_str(), nullptr);
+    if (real == nullptr) return archive;
+    std::string out(real);
+    std::free(real);
+    return out;
+}
+
 // A rewrite keeps only the members: data in front of the first one (the program of a
 // self-extracting archive) would be lost, so such an archive is never written.
 void RefuseArchiveWithPrefix(const std::string& archive) {
@@ -124,10 +136,27 @@ public:
     }
     ~TZipMemberStream() override { CloseFile(); }
 
+    // The member holds exactly the size its header gives: a member that expands to more
+    // (a crafted archive) or ends before it is an error, not a short or endless read.
     size_t Read(void* buffer, size_t count) override {
         if (count == 0) return 0;
+        if (FPos >= FSize) {
+            char extra;
+            zip_int64_t n = zip_fread(FFile, &extra, 1);
+            if (n < 0) throw EFileError("Cannot read " + FName + ": " + zip_file_strerror(FFile), EIO);
+            if (n > 0)
+                throw EFileError("Cannot read " + FName + ": it holds more than the " +
+                                     IntToStr(FSize) + " bytes its header gives.",
+                                 EIO);
+            return 0;
+        }
+        count = static_cast<size_t>(std::min<int64_t>(int64_t(count), FSize - FPos));
         zip_int64_t n = zip_fread(FFile, buffer, count);
         if (n < 0) throw EFileError("Cannot read " + FName + ": " + zip_file_strerror(FFile), EIO);
+        if (n == 0)
+            throw EFileError("Cannot read " + FName + ": it ends after " + IntToStr(FPos) +
+                                 " of the " + IntToStr(FSize) + " bytes its header gives.",
+                             EIO);
         FPos += n;
         return static_cast<size_t>(n);
     }
@@ -437,8 +466,9 @@ void TQNZipMaster::MigrateBackupArchive() {
         if (IndexOf(newName) < 0 && IndexOf(newName + ".diff") < 0) break;
     }
     {
-        RefuseArchiveWithPrefix(FZipFileName);
-        TZipPtr z = OpenArchive(FZipFileName, 0);
+        const std::string target = WriteTarget(FZipFileName);
+        RefuseArchiveWithPrefix(target);
+        TZipPtr z = OpenArchive(target, 0);
         if (!z) return;
         zip_int64_t idx = zip_name_locate(z.get(), oldName.c_str(), 0);
         if (idx < 0) return;
@@ -652,6 +682,7 @@ bool TQNZipMaster::AddFromStream(const std::string& archive, const std::string& 
                                  TStream& stream, const TFileInfoRec& info) {
     if (IsUnsafeMemberName(member))
         throw EFileError("The member name \"" + member + "\" is not allowed in an archive.", EINVAL);
+    const std::string target = WriteTarget(archive);
     TTempFile temp(AT_FDCWD, FOwner->TempFolder(), "zipadd-", 0600);
     uLong crc = 0;
     int64_t size = 0;
@@ -659,8 +690,8 @@ bool TQNZipMaster::AddFromStream(const std::string& archive, const std::string& 
     if (!CopyToTemp(FOwner, stream, temp, crc, size)) return false;
     temp.CloseFd();
     {
-        RefuseArchiveWithPrefix(archive);
-        TZipPtr z = OpenArchive(archive, ZIP_CREATE);
+        RefuseArchiveWithPrefix(target);
+        TZipPtr z = OpenArchive(target, ZIP_CREATE);
         zip_source_t* src = zip_source_file_create(temp.Path.c_str(), 0, -1, nullptr);
         if (src == nullptr) ZipFail("Cannot add " + member, z.get());
         zip_int64_t idx = zip_file_add(z.get(), member.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
@@ -681,7 +712,7 @@ bool TQNZipMaster::AddFromStream(const std::string& archive, const std::string& 
     Dirty = true;
     FReader.reset();
     // Read the member's size and CRC back from the committed archive.
-    TZipPtr check = OpenArchive(archive);
+    TZipPtr check = OpenArchive(target);
     zip_stat_t st;
     zip_stat_init(&st);
     if (!check || zip_stat(check.get(), member.c_str(), 0, &st) != 0 ||
@@ -706,6 +737,7 @@ TQNStringList TQNZipMaster::AddFiles(const std::string& archive, const TQNString
                                      bool verbose) {
     TQNStringList locations;
     const std::string root = Folder(archive);
+    const std::string target = WriteTarget(archive);
     struct TItem {
         std::string File, Member;
     };
@@ -722,15 +754,15 @@ TQNStringList TQNZipMaster::AddFiles(const std::string& archive, const TQNString
                 member = filePath.substr(filePath.rfind('/') + 1);
             struct stat st {};
             if (::stat(filePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-                IsUnsafeMemberName(member) || filePath == archive) {
+                IsUnsafeMemberName(member) || filePath == archive || filePath == target) {
                 FOwner->ShowStatus("Cannot add " + filePath + " to " + archive +
                                        ": it is not a file that can be added.",
                                    llWarning, true);
                 continue;
             }
             if (!z) {
-                RefuseArchiveWithPrefix(archive);
-                z = OpenArchive(archive, ZIP_CREATE);
+                RefuseArchiveWithPrefix(target);
+                z = OpenArchive(target, ZIP_CREATE);
                 zip_register_cancel_callback_with_state(z.get(), CancelCommit, nullptr, FOwner);
             }
             zip_source_t* src = zip_source_file_create(filePath.c_str(), 0, -1, nullptr);
@@ -766,7 +798,7 @@ TQNStringList TQNZipMaster::AddFiles(const std::string& archive, const TQNString
     Dirty = true;
     FReader.reset();
     // Each source goes only when the member reads back as the file is now.
-    TZipPtr check = OpenArchive(archive);
+    TZipPtr check = OpenArchive(target);
     for (const TItem& item : items) {
         zip_stat_t st;
         zip_stat_init(&st);
@@ -790,9 +822,10 @@ TQNStringList TQNZipMaster::AddFiles(const std::string& archive, const TQNString
 
 bool TQNZipMaster::DeleteMember(const std::string& archive, const std::string& member,
                                 bool verbose) {
-    TZipPtr z = OpenArchive(archive, 0);
+    const std::string target = WriteTarget(archive);
+    TZipPtr z = OpenArchive(target, 0);
     if (!z) return false;
-    RefuseArchiveWithPrefix(archive);
+    RefuseArchiveWithPrefix(target);
     zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
     if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
     if (idx < 0) return false;
@@ -800,7 +833,7 @@ bool TQNZipMaster::DeleteMember(const std::string& archive, const std::string& m
         ZipFail("Cannot delete " + member + " from " + archive, z.get());
     if (zip_close(z.get()) != 0) ZipFail("Cannot write the archive " + archive, z.get());
     z.release();
-    KeepEmptyArchive(archive);
+    KeepEmptyArchive(target);
     Dirty = true;
     FReader.reset();
     Log("Deleted ZipEntry " + member + " from " + archive, verbose);

@@ -6,11 +6,13 @@
 //   is listed like any other, but it is never read or extracted; the attempt is refused
 //   with a log line.
 // - Members are read as streams straight from the archive; no member is held whole in
-//   memory.
+//   memory. A member yields exactly the size its header gives: more or fewer bytes are
+//   an error.
 // - Writing goes through libzip, which writes the new archive to a temporary file beside
 //   it and renames it into place; a failed write leaves the old archive as it was. An
 //   archive with data in front of its first member (a self-extracting program), which
-//   a rewrite would drop, is never written: the write raises EFileError.
+//   a rewrite would drop, is never written: the write raises EFileError. An archive
+//   reached through a symbolic link is written where the link points; the link stays.
 // - A source file added with the move option is deleted only after the archive is
 //   committed and the member verified (size and CRC read back from the archive and
 //   compared with the source as it is then).

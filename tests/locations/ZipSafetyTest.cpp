@@ -150,3 +150,53 @@ TEST_F(ZipSafetyTest, OddMemberNamesExtractBelowTheTargetOrAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A member whose data expands to more than its header gives (here 5000 bytes where the
+// header says 50) is an error, for a reader and for an extraction, which leaves no file.
+TEST_F(ZipSafetyTest, AMemberLargerThanItsHeaderSaysIsAnError) {
+    const std::string src = Dir / "src";
+    ::mkdir(src.c_str(), 0755);
+    WriteFile(src + "/f.txt", std::string(5000, 'a'));
+    ASSERT_EQ(Sh(src, "zip -q ../lie.zip f.txt"), 0);
+    const std::string a = Dir / "lie.zip";
+    ziptest::PatchBytes(a, std::string("\x88\x13\x00\x00", 4), std::string("\x32\x00\x00\x00", 4));
+    std::unique_ptr<TStream> r = Zip.OpenMember(a, "f.txt");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Size(), 50);
+    std::vector<char> buf(100000);
+    EXPECT_EQ(r->Read(buf.data(), buf.size()), 50u);
+    EXPECT_THROW(r->Read(buf.data(), buf.size()), EFileError);
+    const std::string out = Dir / "out";
+    ::mkdir(out.c_str(), 0755);
+    std::string path;
+    EXPECT_THROW(Zip.ExtractMember(a, "f.txt", path, false, out), EFileError);
+    EXPECT_EQ(path, "");
+    EXPECT_TRUE(Entries(out).empty());
+}
+
+// An archive reached through a symbolic link is written where the link points.
+TEST_F(ZipSafetyTest, WritingThroughALinkKeepsTheLink) {
+    const std::string src = Dir / "src";
+    ::mkdir(src.c_str(), 0755);
+    WriteFile(src + "/f.txt", "f");
+    ASSERT_EQ(Sh(src, "zip -q ../real.zip f.txt"), 0);
+    const std::string real = Dir / "real.zip", link = Dir / "link.zip";
+    ASSERT_EQ(::symlink("real.zip", link.c_str()), 0);
+    TMemoryStream s("new");
+    ASSERT_TRUE(Zip.AddFromStream(link, "g.txt", s, TFileInfoRec()));
+    WriteFile(Dir / "h.txt", "h");
+    TQNStringList files;
+    files.Add(Dir / "h.txt");
+    EXPECT_EQ(Zip.AddFiles(link, files, false).Count(), 1);
+    EXPECT_TRUE(Zip.DeleteMember(link, "f.txt", false));
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    Zip.SetZipFileName(real);
+    EXPECT_EQ(Zip.Names().ToVector(), (std::vector<std::string>{"g.txt", "h.txt"}));
+    EXPECT_EQ(Sh(Dir.Path(), "unzip -tq real.zip"), 0);
+}
+
+}  // namespace
