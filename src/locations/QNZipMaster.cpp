@@ -41,6 +41,9 @@ bool FileThere(const std::string& path) {
 
 // Opens an existing archive for reading; null when it does not exist.
 TZipPtr OpenArchive(const std::string& archive, int flags = ZIP_RDONLY) {
+    struct stat st {};
+    if (::stat(archive.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw EFileError("Cannot open the archive " + archive + ": it is not a file.", EINVAL);
     int err = 0;
     zip_t* z = zip_open(archive.c_str(), flags, &err);
     if (z == nullptr) {
