@@ -150,15 +150,22 @@ void TZipFileParts::CopyTo(TParts& dest, int mode, TCopyResult& result) {
 
 void TZipFileParts::URLMoveTo(TParts& dest, int mode, TCopyResult& result) {
     result.Clear();
-    // A member moved onto itself would be replaced by itself and then deleted.
-    if (auto* to = dynamic_cast<TZipFileParts*>(dest.URLTarget()); to && to->MemberPath() == MemberPath()) {
+    // A member moved onto itself (its own name, or a spelling in other case that finds
+    // it) would be replaced by itself and then deleted.
+    if (auto* to = dynamic_cast<TZipFileParts*>(dest.URLTarget())) {
         struct stat a {}, b {};
-        if (to->Path == Path || (::stat(Path.c_str(), &a) == 0 && ::stat(to->Path.c_str(), &b) == 0 &&
-                                 a.st_dev == b.st_dev && a.st_ino == b.st_ino)) {
-            Owner->ShowStatus("Error, could not...Moved " + GetLocation() + " to " +
-                                  dest.GetLocation() + ": it is the same member.",
-                              llError, true);
-            return;
+        const bool sameArchive =
+            to->Path == Path || (::stat(Path.c_str(), &a) == 0 && ::stat(to->Path.c_str(), &b) == 0 &&
+                                 a.st_dev == b.st_dev && a.st_ino == b.st_ino);
+        if (sameArchive) {
+            const std::string stamp = ZipMaster().MemberStamp(Path, MemberPath());
+            const std::string own = stamp.substr(0, stamp.find('\n'));
+            if (to->MemberPath() == MemberPath() || to->MemberPath() == own) {
+                Owner->ShowStatus("Error, could not...Moved " + GetLocation() + " to " +
+                                      dest.GetLocation() + ": it is the same member.",
+                                  llError, true);
+                return;
+            }
         }
     }
     CopyTo(dest, mode, result);

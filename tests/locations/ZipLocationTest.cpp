@@ -113,20 +113,34 @@ TEST_F(ZipLocationTest, LocalCopyIsNeverAnotherFile) {
     EXPECT_EQ(ReadFile(f.GetLocalFileName()), "bbbb");
 }
 
-// A member moved onto itself (by either spelling of its location) stays.
+// A member moved onto itself (by any spelling of its location, or from a spelling in
+// other case that finds it) stays.
 TEST_F(ZipLocationTest, MovingAMemberOntoItselfKeepsIt) {
     const std::string a = MakeArchive("a.zip", {{"d/f.txt", "kept"}});
-    for (const std::string& to : {"zip://" + a + "/d/f.txt", "zip://" + a + "//d/f.txt",
-                                 "zip://" + Dir / "./a.zip/d/f.txt"}) {
-        SCOPED_TRACE(to);
-        std::unique_ptr<TURLParts> m = CreateParts(&Owner, "zip://" + a + "/d/f.txt");
-        std::unique_ptr<TURLParts> d = CreateParts(&Owner, to);
+    struct Case { std::string from, to; };
+    const std::string z = "zip://" + a + "/";
+    for (const Case& c : {Case{z + "d/f.txt", z + "d/f.txt"}, Case{z + "d/f.txt", z + "/d/f.txt"},
+                          Case{z + "d/f.txt", "zip://" + Dir / "./a.zip/d/f.txt"},
+                          Case{z + "D/F.TXT", z + "d/f.txt"}}) {
+        SCOPED_TRACE(c.from + " -> " + c.to);
+        std::unique_ptr<TURLParts> m = CreateParts(&Owner, c.from);
+        std::unique_ptr<TURLParts> d = CreateParts(&Owner, c.to);
         TCopyResult r;
         m->URLMoveTo(*d, 1, r);
         EXPECT_EQ(r.Files, 0);
         EXPECT_EQ(ReadAll(*m), "kept");
-        EXPECT_TRUE(Owner.Logged("Error, could not...Moved zip://" + a + "/d/f.txt"));
+        EXPECT_TRUE(Owner.Logged("Error, could not...Moved " + c.from));
     }
+    // A move to another spelling in case renames the member.
+    std::unique_ptr<TURLParts> m = CreateParts(&Owner, z + "d/f.txt");
+    std::unique_ptr<TURLParts> d = CreateParts(&Owner, z + "D/F.TXT");
+    TCopyResult r;
+    m->URLMoveTo(*d, 1, r);
+    EXPECT_EQ(r.Files, 1);
+    TQNZipMaster zip(&Owner);
+    zip.SetZipFileName(a);
+    EXPECT_EQ(zip.Names().ToVector(), std::vector<std::string>{"D/F.TXT"});
+    EXPECT_EQ(ReadAll(*d), "kept");
 }
 
 TEST_F(ZipLocationTest, CopiesAndMovesBetweenFoldersAndArchives) {
