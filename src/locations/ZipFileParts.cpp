@@ -138,6 +138,17 @@ bool TZipFileParts::SetDate(uint32_t time) {
 void TZipFileParts::CopyTo(TParts& dest, int mode, TCopyResult& result) {
     result.Files = 0;
     result.CreatedFolders = 0;
+    // A member written over its own archive would replace every other member.
+    if (auto* to = dynamic_cast<TDirectoryParts*>(dest.URLTarget())) {
+        struct stat a {}, b {};
+        if (::stat(Path.c_str(), &a) == 0 && ::stat(to->GetLocation().c_str(), &b) == 0 &&
+            a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+            Owner->ShowStatus("Cannot copy " + GetLocation() + " to " + dest.GetLocation() +
+                                  ": it is the member's own archive.",
+                              llError, true);
+            return;
+        }
+    }
     std::unique_ptr<TStream> in = OpenReadStream();
     if (!in) return;
     TFileInfoRec info = Info;

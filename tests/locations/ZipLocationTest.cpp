@@ -114,8 +114,8 @@ TEST_F(ZipLocationTest, LocalCopyIsNeverAnotherFile) {
 }
 
 // A member moved onto itself (by any spelling of its location, or from a spelling in
-// other case that finds it) stays.
-TEST_F(ZipLocationTest, MovingAMemberOntoItselfKeepsIt) {
+// other case that finds it) or over its own archive: both stay.
+TEST_F(ZipLocationTest, MovingAMemberOntoItselfOrItsArchiveKeepsBoth) {
     const std::string a = MakeArchive("a.zip", {{"d/f.txt", "kept"}});
     struct Case { std::string from, to; };
     const std::string z = "zip://" + a + "/";
@@ -130,6 +130,19 @@ TEST_F(ZipLocationTest, MovingAMemberOntoItselfKeepsIt) {
         EXPECT_EQ(r.Files, 0);
         EXPECT_EQ(ReadAll(*m), "kept");
         EXPECT_TRUE(Owner.Logged("Error, could not...Moved " + c.from));
+    }
+    // Nor is a member copied or moved over its own archive.
+    const std::string before = ReadFile(a);
+    for (bool move : {false, true}) {
+        SCOPED_TRACE(move);
+        std::unique_ptr<TURLParts> m = CreateParts(&Owner, z + "d/f.txt");
+        std::unique_ptr<TURLParts> d = CreateParts(&Owner, a);
+        TCopyResult r;
+        if (move) m->URLMoveTo(*d, 1, r);
+        else m->CopyTo(*d, 1, r);
+        EXPECT_EQ(r.Files, 0);
+        EXPECT_TRUE(ReadFile(a) == before);
+        EXPECT_TRUE(Owner.Logged("Cannot copy " + z + "d/f.txt to " + a + ": it is the member's own archive."));
     }
     // A move to another spelling in case renames the member.
     std::unique_ptr<TURLParts> m = CreateParts(&Owner, z + "d/f.txt");
