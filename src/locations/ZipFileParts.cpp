@@ -29,6 +29,11 @@ void TZipFileParts::SetLocation(const std::string& location, const std::string& 
         std::string_view ext = std::string_view(text).substr(i, 4);
         if ((SameText(ext, ".zip") || SameText(ext, ".exe") || SameText(ext, ".jar")) &&
             (i + 4 == text.size() || IsSeparatorChar(text[i + 4]))) {
+            // A folder so named ("/data/old.zip/") is part of the archive's path.
+            struct stat st {};
+            if (i + 4 < text.size() && ::stat(text.substr(start, i + 4 - start).c_str(), &st) == 0 &&
+                S_ISDIR(st.st_mode))
+                continue;
             end = i + 4;
             break;
         }

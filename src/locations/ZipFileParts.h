@@ -1,5 +1,6 @@
 // Members of zip archives: zip://ARCHIVE/MEMBER, where the archive path runs up to the
-// first ".zip", ".exe" or ".jar" (ignoring case) that ends a path component. This unit
+// first ".zip", ".exe" or ".jar" (ignoring case) that ends a path component and is not
+// an existing folder. This unit
 // holds the parse; the archive operations are those of the zip component (QNZipMaster.h).
 // A listing of any zip location holds every member of its archive by its full member path
 // (folders end with "/"); a cached listing is filled again once the archive file

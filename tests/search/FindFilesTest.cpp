@@ -399,6 +399,13 @@ TEST_P(TSearch, SearchesInsideZipArchives) {
     // The search-in-archives option also searches the archives of the folder.
     Write(D + "top.txt", "alpha");
     EXPECT_EQ(Find("*.txt", D, fsZipArchives), (V{"top.txt", z + "d/e.txt"}));
+    // A folder whose name ends in ".zip" is a folder: its archives are searched too.
+    Write(D + "old.zip/in.txt", "alpha");
+    ASSERT_EQ(std::system(("cd '" + D + "old.zip' && zip -q inner.zip in.txt").c_str()), 0);
+    const std::string inner = "zip://" + D + "old.zip/inner.zip/";
+    EXPECT_EQ(Find("*.txt", D + "old.zip", fsZipArchives), (V{"old.zip/in.txt", inner + "in.txt"}));
+    EXPECT_EQ(Find(inner + "*", ""), (V{inner + "in.txt"}));
+    EXPECT_FALSE(Incomplete());
 }
 
 // --- Listings, look-ups and the temporary folder -------------------------------------------
