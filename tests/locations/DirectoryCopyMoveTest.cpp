@@ -97,8 +97,9 @@ TEST_F(TCopyFixture, DeferredFlushesStillGiveWholeFilesOrTheOldVersion) {
     EXPECT_TRUE(loctest::LeftoverTemps(D + "out").empty());
     EXPECT_EQ(Copy(D + "src.bin", D + "out/old.bin", nullptr).Files, 1);
     EXPECT_TRUE(qntest::ReadFile(D + "out/old.bin") == data);
-    // While a new copy is under way no name in its folder holds any part of it; a file that
-    // appears at the target meanwhile is replaced by the whole copy.
+    // While a new copy is under way no name in its folder holds any part of it (where the
+    // file system has unnamed files); a file that appears at the target meanwhile is
+    // replaced by the whole copy.
     std::vector<std::string> midway;
     CopyGauge.OnStep = [&](int64_t) {
         if (!midway.empty()) return;
@@ -109,7 +110,9 @@ TEST_F(TCopyFixture, DeferredFlushesStillGiveWholeFilesOrTheOldVersion) {
     EXPECT_EQ(Copy(D + "src.bin", D + "out/late.bin", nullptr).Files, 1);
     CopyGauge.OnStep = nullptr;
     std::sort(midway.begin(), midway.end());
-    EXPECT_EQ(midway, (std::vector<std::string>{"new.bin", "old.bin"}));
+    if (qntest::UnnamedFilesSupported(D + "out")) {
+        EXPECT_EQ(midway, (std::vector<std::string>{"new.bin", "old.bin"}));
+    }
     EXPECT_TRUE(qntest::ReadFile(D + "out/late.bin") == data);
     EXPECT_TRUE(loctest::LeftoverTemps(D + "out").empty());
     // Files that report no size, such as those of /proc, are still read whole.

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <cstdlib>
 #include <filesystem>
@@ -50,6 +51,15 @@ inline bool WaitFor(const std::function<bool()>& condition,
         if (std::chrono::steady_clock::now() > until) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return true;
+}
+
+// Whether files without a name (O_TMPFILE) can be made in Folder. Where they cannot, copies
+// are written under a temporary name beside their target instead.
+inline bool UnnamedFilesSupported(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
     return true;
 }
 
