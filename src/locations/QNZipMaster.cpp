@@ -97,6 +97,12 @@ void RefuseArchiveWithPrefix(const std::string& archive) {
                      EPERM);
 }
 
+// Opens Target (the file a write replaces, see WriteTarget) to be rewritten.
+TZipPtr OpenForRewrite(const std::string& target, int flags) {
+    RefuseArchiveWithPrefix(target);
+    return OpenArchive(target, flags);
+}
+
 bool IsSymlinkEntry(zip_t* z, zip_uint64_t index) {
     zip_uint8_t opsys = 0;
     zip_uint32_t attr = 0;
@@ -470,8 +476,7 @@ void TQNZipMaster::MigrateBackupArchive() {
     }
     {
         const std::string target = WriteTarget(FZipFileName);
-        RefuseArchiveWithPrefix(target);
-        TZipPtr z = OpenArchive(target, 0);
+        TZipPtr z = OpenForRewrite(target, 0);
         if (!z) return;
         zip_int64_t idx = zip_name_locate(z.get(), oldName.c_str(), 0);
         if (idx < 0) return;
@@ -693,8 +698,7 @@ bool TQNZipMaster::AddFromStream(const std::string& archive, const std::string& 
     if (!CopyToTemp(FOwner, stream, temp, crc, size)) return false;
     temp.CloseFd();
     {
-        RefuseArchiveWithPrefix(target);
-        TZipPtr z = OpenArchive(target, ZIP_CREATE);
+        TZipPtr z = OpenForRewrite(target, ZIP_CREATE);
         zip_source_t* src = zip_source_file_create(temp.Path.c_str(), 0, -1, nullptr);
         if (src == nullptr) ZipFail("Cannot add " + member, z.get());
         zip_int64_t idx = zip_file_add(z.get(), member.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
@@ -764,8 +768,7 @@ TQNStringList TQNZipMaster::AddFiles(const std::string& archive, const TQNString
                 continue;
             }
             if (!z) {
-                RefuseArchiveWithPrefix(target);
-                z = OpenArchive(target, ZIP_CREATE);
+                z = OpenForRewrite(target, ZIP_CREATE);
                 zip_register_cancel_callback_with_state(z.get(), CancelCommit, nullptr, FOwner);
             }
             zip_source_t* src = zip_source_file_create(filePath.c_str(), 0, -1, nullptr);
@@ -826,9 +829,8 @@ TQNStringList TQNZipMaster::AddFiles(const std::string& archive, const TQNString
 bool TQNZipMaster::DeleteMember(const std::string& archive, const std::string& member,
                                 bool verbose) {
     const std::string target = WriteTarget(archive);
-    TZipPtr z = OpenArchive(target, 0);
+    TZipPtr z = OpenForRewrite(target, 0);
     if (!z) return false;
-    RefuseArchiveWithPrefix(target);
     zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
     if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
     if (idx < 0) return false;
