@@ -248,6 +248,12 @@ bool FileExists(const std::string& Path) {
     return !Path.empty() && stat(Path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool SameFileObject(const std::string& A, const std::string& B) {
+    struct stat a {}, b {};
+    return stat(A.c_str(), &a) == 0 && stat(B.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
 void ForceDirectories(const std::string& Path) {
     std::string path = Path;
     while (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -100,6 +100,8 @@ int FindFrom(const TQNStringList& List, std::string_view Text, int Start, bool P
 
 bool DirectoryExists(const std::string& Path);  // exists and is a folder (links followed)
 bool FileExists(const std::string& Path);       // exists and is not a folder
+// Whether A and B name one and the same file or folder (links followed).
+bool SameFileObject(const std::string& A, const std::string& B);
 // Creates every missing folder of Path. Raises EFileError "Unable to create directory"
 // for an empty path, and "Unable to create directory <folder>: <reason>" when a level
 // cannot be created (for example because a file of that name is in the way).

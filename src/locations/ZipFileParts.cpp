@@ -5,6 +5,7 @@
 
 #include "app/AppMgr.h"
 #include "common/SysUtils.h"
+#include "common/ifutils.h"
 
 #include <ctime>
 #include <functional>
@@ -145,9 +146,7 @@ void TZipFileParts::CopyTo(TParts& dest, int mode, TCopyResult& result) {
     result.CreatedFolders = 0;
     // A member written over its own archive would replace every other member.
     if (auto* to = dynamic_cast<TDirectoryParts*>(dest.URLTarget())) {
-        struct stat a {}, b {};
-        if (::stat(Path.c_str(), &a) == 0 && ::stat(to->GetLocation().c_str(), &b) == 0 &&
-            a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+        if (SameFileObject(Path, to->GetLocation())) {
             Owner->ShowStatus("Cannot copy " + GetLocation() + " to " + dest.GetLocation() +
                                   ": it is the member's own archive.",
                               llError, true);
@@ -169,11 +168,7 @@ void TZipFileParts::URLMoveTo(TParts& dest, int mode, TCopyResult& result) {
     // A member moved onto itself (its own name, or a spelling in other case that finds
     // it) would be replaced by itself and then deleted.
     if (auto* to = dynamic_cast<TZipFileParts*>(dest.URLTarget())) {
-        struct stat a {}, b {};
-        const bool sameArchive =
-            to->Path == Path || (::stat(Path.c_str(), &a) == 0 && ::stat(to->Path.c_str(), &b) == 0 &&
-                                 a.st_dev == b.st_dev && a.st_ino == b.st_ino);
-        if (sameArchive) {
+        if (to->Path == Path || SameFileObject(Path, to->Path)) {
             const std::string stamp = ZipMaster().MemberStamp(Path, MemberPath());
             const std::string own = stamp.substr(0, stamp.find('\n'));
             if (to->MemberPath() == MemberPath() || to->MemberPath() == own) {

@@ -6,6 +6,7 @@
 
 #include "common/SafeFile.h"
 #include "common/SysUtils.h"
+#include "common/ifutils.h"
 #include "locations/BackupFileParts.h"
 
 #include <algorithm>
@@ -900,9 +901,7 @@ bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
             TFileInfoRec copiedInfo;
             // A destination that reaches the source by another name (through a link) holds
             // no copy of its own: the source is its only one.
-            struct stat a {}, b {};
-            if (::stat(e.Source.c_str(), &a) == 0 && ::stat(e.Dest.c_str(), &b) == 0 &&
-                a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+            if (SameFileObject(e.Source, e.Dest)) {
                 Error("Error encountered.  Source file " + e.Source + " kept: its destination " +
                       e.Dest + " is the same file.");
             } else if (FEngine.FindOne(e.Dest, nullptr, copiedInfo) &&
