@@ -37,16 +37,26 @@ bool UnnamedFilesUsable() {
     return usable;
 }
 
-// A new file ".qncopy-XXXXXXXX" in Target's folder: its descriptor and name.
-std::pair<int, std::string> CreateTemporaryBeside(const std::string& target) {
+// A free name ".qncopy-XXXXXXXX" in Target's folder, taken by Make (which returns a
+// negative number with errno EEXIST when the name is in use): the name and Make's result.
+// Any other failure raises What.
+template <class TMake>
+std::pair<int, std::string> TakeTemporaryName(const std::string& target, const char* what, TMake make) {
     const std::string dir = DirOf(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temp = dir + ".qncopy-" + QNStringUtils().RandomString(8);
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) return {fd, temp};
-        if (errno != EEXIST) FailPath("Cannot create file", target, errno);
+        const int rc = make(temp);
+        if (rc >= 0) return {rc, temp};
+        if (errno != EEXIST) FailPath(what, target, errno);
     }
-    FailPath("Cannot create file", target, EEXIST);
+    FailPath(what, target, EEXIST);
+}
+
+// A new file ".qncopy-XXXXXXXX" in Target's folder: its descriptor and name.
+std::pair<int, std::string> CreateTemporaryBeside(const std::string& target) {
+    return TakeTemporaryName(target, "Cannot create file", [](const std::string& temp) {
+        return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    });
 }
 
 struct TDirCloser {
@@ -247,12 +257,9 @@ bool TDirectoryParts::WriteFromStream(TStream& stream, const TFileInfoRec& info)
         }
         if (rc != 0) {
             if (unflushed) out.Flush();
-            for (int attempt = 0; attempt < 100 && rc != 0; ++attempt) {
-                temp = dir + ".qncopy-" + QNStringUtils().RandomString(8);
-                rc = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW);
-                if (rc != 0 && errno != EEXIST) FailPath("Cannot write file", target, errno);
-            }
-            if (rc != 0) FailPath("Cannot write file", target, EEXIST);
+            temp = TakeTemporaryName(target, "Cannot write file", [&](const std::string& name) {
+                       return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+                   }).second;
             guard.Path = temp;
             rc = ::rename(temp.c_str(), target.c_str());
         }

@@ -103,6 +103,13 @@ TZipPtr OpenForRewrite(const std::string& target, int flags) {
     return OpenArchive(target, flags);
 }
 
+// The index of Member, by its exact name or else by one that differs only in case; -1
+// when there is none.
+zip_int64_t LocateMember(zip_t* z, const std::string& member) {
+    zip_int64_t idx = zip_name_locate(z, member.c_str(), 0);
+    return idx >= 0 ? idx : zip_name_locate(z, member.c_str(), ZIP_FL_NOCASE);
+}
+
 bool IsSymlinkEntry(zip_t* z, zip_uint64_t index) {
     zip_uint8_t opsys = 0;
     zip_uint32_t attr = 0;
@@ -561,8 +568,7 @@ std::shared_ptr<zip> TQNZipMaster::Reader(const std::string& archive) {
 std::string TQNZipMaster::MemberStamp(const std::string& archive, const std::string& member) {
     std::shared_ptr<zip_t> z = Reader(archive);
     if (!z) return std::string();
-    zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
-    if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
+    zip_int64_t idx = LocateMember(z.get(), member);
     if (idx < 0) return std::string();
     const std::string name = zip_get_name(z.get(), static_cast<zip_uint64_t>(idx), 0);
     zip_stat_t st;
@@ -578,8 +584,7 @@ std::unique_ptr<TStream> TQNZipMaster::OpenMember(const std::string& archive,
                                                   const std::string& member) {
     std::shared_ptr<zip_t> z = Reader(archive);
     if (!z) return nullptr;
-    zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
-    if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
+    zip_int64_t idx = LocateMember(z.get(), member);
     if (idx < 0) return nullptr;
     const std::string name = zip_get_name(z.get(), static_cast<zip_uint64_t>(idx), 0);
     if (!name.empty() && name.back() == '/') return nullptr;
@@ -660,8 +665,7 @@ bool TQNZipMaster::ExtractMember(const std::string& archive, const std::string& 
     if (!base.empty() && base.back() != '/') base += '/';
     std::shared_ptr<zip_t> z = Reader(archive);
     if (!z) return false;
-    zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
-    if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
+    zip_int64_t idx = LocateMember(z.get(), member);
     if (idx < 0) return false;
     const std::string name = zip_get_name(z.get(), static_cast<zip_uint64_t>(idx), 0);
     if (name.empty() || name.back() == '/') return false;
@@ -831,8 +835,7 @@ bool TQNZipMaster::DeleteMember(const std::string& archive, const std::string& m
     const std::string target = WriteTarget(archive);
     TZipPtr z = OpenForRewrite(target, 0);
     if (!z) return false;
-    zip_int64_t idx = zip_name_locate(z.get(), member.c_str(), 0);
-    if (idx < 0) idx = zip_name_locate(z.get(), member.c_str(), ZIP_FL_NOCASE);
+    zip_int64_t idx = LocateMember(z.get(), member);
     if (idx < 0) return false;
     if (zip_delete(z.get(), static_cast<zip_uint64_t>(idx)) != 0)
         ZipFail("Cannot delete " + member + " from " + archive, z.get());

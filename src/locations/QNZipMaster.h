@@ -108,8 +108,8 @@ public:
     bool AddFile(const std::string& archive, const std::string& filePath, std::string& outLocation,
                  bool verbose);
     // AddFile for every path, in one commit of the archive. Paths that are not regular
-    // files or whose names are not UTF-8 are skipped (logged). Returns the locations of the members added; their
-    // sources are deleted once verified. A commit that fails raises EFileError and keeps
+    // files or whose names are not UTF-8 are skipped (logged). Returns the locations of
+    // the members added; their sources are deleted once verified. A commit that fails raises EFileError and keeps
     // every source; a cancelled one returns an empty list.
     TQNStringList AddFiles(const std::string& archive, const TQNStringList& files, bool verbose);
     // Deletes Member; logs "Deleted ZipEntry <member> from <archive>".

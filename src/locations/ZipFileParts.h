@@ -1,12 +1,12 @@
 // Members of zip archives: zip://ARCHIVE/MEMBER, where the archive path runs up to the
 // first ".zip", ".exe" or ".jar" (ignoring case) that ends a path component and is not
-// an existing folder. This unit
-// holds the parse; the archive operations are those of the zip component (QNZipMaster.h).
-// A listing of any zip location holds every member of its archive by its full member path
-// (folders end with "/"); a cached listing is filled again once the archive file
-// changed. The local copy of a member (GetLocalFileName) lives in a folder of the owner's
-// temporary folder that is keyed by the archive's path, size and date, so the same member
-// path in two archives never shares a copy.
+// an existing folder. This unit holds the parse; the archive operations are those of the
+// zip component (QNZipMaster.h). A listing of any zip location holds every member of its
+// archive by its full member path (folders end with "/"); a cached listing is filled
+// again once the archive file changed. The local copy of a member (GetLocalFileName)
+// lives in a folder of the owner's temporary folder that is keyed by the archive's path
+// and the member's name, size, CRC and date, so the same member path in two archives
+// never shares a copy and a changed member is extracted again.
 #pragma once
 
 #include "locations/QNZipMaster.h"
