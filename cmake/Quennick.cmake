@@ -59,6 +59,11 @@ function(qn_test name)
   if(A_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${A_LABELS}")
   endif()
+  # Tests that play real sound through a sound server of their own run one at a time: on
+  # two cores, two servers and their streams at once starve each other.
+  if("audio" IN_LIST A_LABELS)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK sound_server)
+  endif()
   if(A_QT)
     set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT QT_QPA_PLATFORM=offscreen)
   endif()
