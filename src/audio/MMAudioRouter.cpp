@@ -3,9 +3,6 @@
 #include "common/SysUtils.h"
 
 #include <pthread.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -34,8 +31,12 @@ void TAudioRouterProcessDataThread::Start() { FThread = std::thread([this] { Exe
 
 void TAudioRouterProcessDataThread::Execute() {
     pthread_setname_np(pthread_self(), FName);
-    // Above normal where the system allows it; an ordinary user keeps the default.
-    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), -10);
+    FPriority.store(RaiseAudioThreadPriority(), std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> lock(FDoneLock);
+        FPriorityKnown = true;
+    }
+    FDone.notify_all();
     TWaveMessage msg;
     while (FQueue.Get(msg))
         if (!ProcessMessage(msg)) break;
@@ -44,6 +45,12 @@ void TAudioRouterProcessDataThread::Execute() {
         FTerminated.store(true, std::memory_order_release);
     }
     FDone.notify_all();
+}
+
+TThreadPriority TAudioRouterProcessDataThread::Priority() {
+    std::unique_lock<std::mutex> lock(FDoneLock);
+    FDone.wait(lock, [this] { return FPriorityKnown; });
+    return FPriority.load(std::memory_order_acquire);
 }
 
 bool TAudioRouterProcessDataThread::WaitFor(std::chrono::steady_clock::time_point deadline) {
@@ -149,8 +156,9 @@ std::string TMMAudioIO::DeviceBitmapName() const {
 
 void TMMAudioIO::LevelTimerTick() {
     if (!FOnLevel) return;
+    const int peak = FPeak.exchange(NoPeak, std::memory_order_relaxed);
     TLevelEvent onLevel = FOnLevel;  // the receiver may replace itself
-    onLevel(*this, Level());
+    onLevel(*this, peak == NoPeak ? Level() : peak);
 }
 
 void TMMAudioIO::LevelReset() {
@@ -161,8 +169,12 @@ void TMMAudioIO::LevelReset() {
 }
 
 void TMMAudioIO::MeasureLevel(const uint8_t* data, size_t count) {
-    if (FWantLevel.load(std::memory_order_relaxed))
-        FLevel.store(PeakLevel(data, count, FWaveFormat), std::memory_order_relaxed);
+    if (!FWantLevel.load(std::memory_order_relaxed)) return;
+    const int level = PeakLevel(data, count, FWaveFormat);
+    FLevel.store(level, std::memory_order_relaxed);
+    int peak = FPeak.load(std::memory_order_relaxed);
+    while (level > peak && !FPeak.compare_exchange_weak(peak, level, std::memory_order_relaxed)) {
+    }
 }
 
 void TMMAudioIO::Fail(TWaveKind device, int result) {
@@ -218,6 +230,7 @@ void TMMAudioIO::Open(std::unique_ptr<TAudioRouterProcessDataThread> thread, con
     FBuffersDone.store(0, std::memory_order_relaxed);
     FBuffersDropped.store(0, std::memory_order_relaxed);
     FQueued.store(0, std::memory_order_relaxed);
+    FPeak.store(NoPeak, std::memory_order_relaxed);
     SetDevice(deviceID);
     FWaveFormat = waveFormat;
     TWaveHandle h = 0;

@@ -34,11 +34,13 @@
 
 #include "audio/MainThreadQueue.h"
 #include "audio/WaveUtils.h"
+#include "platform/ThreadPriority.h"
 #include "platform/WaveDriver.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -65,8 +67,9 @@ private:
 };
 
 // A data thread: a message loop on the thread's own queue, which its device reports to.
-// It starts at creation, raises its own priority where the system allows it, and ends
-// on the device's close message or on WM_QUIT; it is not freed by itself.
+// It starts at creation, raises its own priority where the system allows it (real-time
+// scheduling where granted, see ThreadPriority.h), and ends on the device's close message
+// or on WM_QUIT; it is not freed by itself.
 class TAudioRouterProcessDataThread {
 public:
     virtual ~TAudioRouterProcessDataThread();
@@ -77,6 +80,8 @@ public:
     // The queue the device posts to; it exists from the thread's creation on.
     TWaveMessageQueue& Queue() { return FQueue; }
     bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
+    // How the thread is scheduled; waits until the thread has set it.
+    TThreadPriority Priority();
     void PostQuit() { FQueue.PostQuit(); }
     // Waits until the loop has ended; false when Deadline came first.
     bool WaitFor(std::chrono::steady_clock::time_point deadline);
@@ -97,6 +102,8 @@ private:
     const char* FName;
     TWaveMessageQueue FQueue;
     std::atomic<bool> FTerminated{false};
+    std::atomic<TThreadPriority> FPriority{TThreadPriority::Normal};
+    bool FPriorityKnown = false;  // guarded by FDoneLock
     std::mutex FDoneLock;
     std::condition_variable FDone;
     std::thread FThread;
@@ -134,7 +141,9 @@ public:
     TWaveKind Kind() const { return FKind; }
 
     // Main thread. Setting a receiver makes the data thread measure every buffer; the
-    // level timer then reports the last measured level every 100 ms.
+    // level timer then reports every 100 ms the highest level measured since its last
+    // report, so that no sound between two reports goes unseen (the last measured level
+    // when no buffer came meanwhile).
     void SetOnLevel(TLevelEvent onLevel);
     const TLevelEvent& OnLevel() const { return FOnLevel; }
     // Percent: 100 leaves the sound unchanged, lower values attenuate, 0 is silence.
@@ -209,6 +218,9 @@ private:
     std::atomic<bool> FWantLevel{false};
     std::atomic<int> FVolume{100};
     std::atomic<int> FLevel{0};
+    // The highest level since the level timer's last report; NoPeak when none was measured.
+    static constexpr int NoPeak = INT_MIN;
+    std::atomic<int> FPeak{NoPeak};
     int FDeviceID = -1;
     std::atomic<TWaveHandle> FHandle{0};
     std::mutex FLock;

@@ -6,9 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -266,17 +263,18 @@ TPulseWaveDriver::TPulseWaveDriver(std::string server, std::string clientName)
         FError = "The sound client could not start its event loop.";
         return;
     }
-    // The loop thread moves every recorded and played byte: above normal priority where
-    // the system allows it, as the route's data threads.
+    // The loop thread moves every recorded and played byte: it runs as the route's data
+    // threads do (see ThreadPriority.h).
     TLoopLock lock(FMainLoop);
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(FMainLoop);
     api->defer_new(
         api,
-        [](pa_mainloop_api* a, pa_defer_event* e, void*) {
-            setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), -10);
+        [](pa_mainloop_api* a, pa_defer_event* e, void* self) {
+            static_cast<TPulseWaveDriver*>(self)->FLoopPriority.store(RaiseAudioThreadPriority(),
+                                                                     std::memory_order_relaxed);
             a->defer_free(e);
         },
-        nullptr);
+        this);
 }
 
 TPulseWaveDriver::~TPulseWaveDriver() {

@@ -11,6 +11,7 @@
 // When no server can be reached the catalogue is empty and CatalogueError tells why.
 #pragma once
 
+#include "platform/ThreadPriority.h"
 #include "platform/WaveDriver.h"
 
 #include <atomic>
@@ -51,6 +52,9 @@ public:
     // buffer was queued.
     uint64_t Underflows() const { return FUnderflows.load(std::memory_order_relaxed); }
     uint64_t LostBytes() const { return FLostBytes.load(std::memory_order_relaxed); }
+    // How the thread that exchanges sound with the server is scheduled (Normal until it
+    // has run once).
+    TThreadPriority LoopPriority() const { return FLoopPriority.load(std::memory_order_relaxed); }
 
 protected:
     int OpenStream(TWaveKind kind, int deviceID, const TWaveFormatEx& format,
@@ -89,4 +93,5 @@ private:
     std::vector<TEntry> FSources, FSinks;
     bool FHaveSources = false, FHaveSinks = false;
     std::atomic<uint64_t> FUnderflows{0}, FLostBytes{0};
+    std::atomic<TThreadPriority> FLoopPriority{TThreadPriority::Normal};
 };

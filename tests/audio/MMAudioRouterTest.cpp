@@ -175,6 +175,10 @@ TEST_F(MMAudioRouter, LevelsAreStoredByTheDataThreadsAndReportedByTheTimers) {
     EXPECT_EQ(outLevels.back(), 25);
 
     r->AudioIn().SetVolume(0);  // silence; the meter of the recording side shows 0
+    // The first report after the change may still hold buffers recorded before it; the
+    // next one holds silence alone.
+    Drive(100ms, [&] { return QueuedOnRoute(); });
+    ASSERT_TRUE(nextReports());
     Drive(100ms, [&] { return QueuedOnRoute(); });
     ASSERT_TRUE(nextReports());
     EXPECT_EQ(inLevels.back(), 0);
@@ -196,8 +200,13 @@ TEST_F(MMAudioRouter, LevelsAreStoredByTheDataThreadsAndReportedByTheTimers) {
 }
 
 TEST_F(MMAudioRouter, LevelMeterAndPlaybackOnlyRoutes) {
-    // Recording only: the 20 buffers circulate on the recording device alone.
-    Driver.SetCaptureData(Microphone, Constant(32767));
+    // Recording only: the 20 buffers circulate on the recording device alone. A loud
+    // buffer followed by silent ones is reported: the meter shows the highest level since
+    // its last report, not that of the last buffer.
+    std::vector<uint8_t> click = Constant(32767);
+    const std::vector<uint8_t> silence = Constant(0, 19 * 75);
+    click.insert(click.end(), silence.begin(), silence.end());
+    Driver.SetCaptureData(Microphone, click);
     auto meter = NewRouter();
     int level = -2;
     meter->AudioIn().SetOnLevel([&](TMMAudioIO&, int l) { level = l; });
@@ -206,8 +215,10 @@ TEST_F(MMAudioRouter, LevelMeterAndPlaybackOnlyRoutes) {
     EXPECT_EQ(meter->AudioOut().Handle(), 0u);
     EXPECT_EQ(meter->AudioOut().DataThread(), nullptr);
     WaitOpened(*meter, true, false);
-    Drive(100ms, [&] { return Driver.QueuedBuffers(TWaveKind::In, Microphone); });
-    ASSERT_TRUE(Loop.RunUntil([&] { return level == 100; }, 10s)) << level;
+    Drive(50ms, [&] { return Driver.QueuedBuffers(TWaveKind::In, Microphone); });
+    ASSERT_EQ(meter->AudioIn().Level(), 0);  // the last buffer was silent
+    ASSERT_TRUE(Loop.RunUntil([&] { return level != -2; }, 10s));
+    EXPECT_EQ(level, 100);
     EXPECT_EQ(OpenStreams(), 1u);
     EXPECT_TRUE(meter->Stop());
     EXPECT_EQ(level, 0);
