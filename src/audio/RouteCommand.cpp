@@ -148,6 +148,9 @@ int RunRouteCommand(TWaveDriver& driver, const std::vector<std::string>& args, s
     out << "Routing \"" << DeviceName(driver, TWaveKind::In, rec) << "\" to \""
         << DeviceName(driver, TWaveKind::Out, play) << "\" at " << parsed.Volume << " %. Press Ctrl+C to stop."
         << std::endl;
+    if (const TThreadPriority p = router.AudioIn().DataThread()->Priority(); p != TThreadPriority::Realtime)
+        out << "The system grants no real-time scheduling here: the sound threads run at " << ThreadPriorityText(p)
+            << " priority, and a busy machine may break the sound up." << std::endl;
 
     auto done = [&] { return stop.load() || !stoppedBecause.empty(); };
     while (!loop.RunUntil(done, std::chrono::hours(1), std::chrono::milliseconds(50))) {

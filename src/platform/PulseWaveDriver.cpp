@@ -38,6 +38,31 @@ int MapPulseError(int err) {
     }
 }
 
+// Bytes of whole frames of Format that last Span, at least one frame.
+uint32_t BytesOf(const TWaveFormatEx& format, std::chrono::microseconds span) {
+    const uint32_t frame = format.BlockAlign;
+    const uint32_t n = uint32_t(uint64_t(format.AvgBytesPerSec) * uint64_t(span.count()) / 1000000);
+    return std::max(frame, n - n % frame);
+}
+
+// The server's buffer for a playback stream: the sink takes the sound in steps of one
+// fragment (early requests: its own latency is one fragment); playing starts, and after
+// running dry starts again, once Start is queued, so the queue stays about that full.
+// The server takes two fragments beyond that; more waits in the stream's own queue,
+// where the caller sees it as buffers not done yet.
+pa_buffer_attr PlaybackBufferAttr(const TWaveFormatEx& format, std::chrono::microseconds fragment,
+                                  std::chrono::microseconds start) {
+    const uint32_t fragmentBytes = BytesOf(format, fragment);
+    const uint32_t startBytes = std::max(BytesOf(format, start), fragmentBytes);
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.fragsize = uint32_t(-1);
+    attr.minreq = fragmentBytes;
+    attr.prebuf = startBytes;
+    attr.tlength = std::max(startBytes + 2 * fragmentBytes, 3 * fragmentBytes);
+    return attr;
+}
+
 }  // namespace
 
 // One stream on the server. Every member is guarded by the driver's main loop lock;
@@ -232,14 +257,33 @@ private:
     }
 
     static void UnderflowCb(pa_stream*, void* userdata) {
-        static_cast<TPulseStream*>(userdata)->FDriver.FUnderflows.fetch_add(1, std::memory_order_relaxed);
+        auto* self = static_cast<TPulseStream*>(userdata);
+        self->FDriver.FUnderflows.fetch_add(1, std::memory_order_relaxed);
+        self->GrowReserve();
     }
+
+    // The stream ran dry: a stream that had the driver's whole reserve makes the driver's
+    // reserve grow by a step (up to its limit); this stream takes the driver's reserve.
+    void GrowReserve() {
+        if (FReserve >= FDriver.FPlaybackReserve) FDriver.GrowPlaybackReserve();
+        if (FReserve >= FDriver.FPlaybackReserve) return;
+        FReserve = FDriver.FPlaybackReserve;
+        const pa_buffer_attr attr = PlaybackBufferAttr(Format(), FDriver.FFragment, FReserve);
+        if (pa_operation* op = pa_stream_set_buffer_attr(FStream, &attr, nullptr, nullptr)) pa_operation_unref(op);
+    }
+
+public:
+    // The playback reserve the stream was opened with; with the lock held.
+    void SetReserve(std::chrono::microseconds reserve) { FReserve = reserve; }
+
+private:
 
     TPulseWaveDriver& FDriver;
     pa_stream* FStream;
     TWaveHeaderQueue FQueue;
     bool FRunning = false;
     bool FClosed = false;
+    std::chrono::microseconds FReserve{0};  // playback: what is queued before playing starts
 };
 
 // --- TPulseWaveDriver ----------------------------------------------------------------
@@ -307,6 +351,16 @@ void TPulseWaveDriver::SetFragment(std::chrono::microseconds fragment) {
 void TPulseWaveDriver::SetPlaybackStart(std::chrono::microseconds start) {
     TLoopLock lock(FMainLoop);
     FPlaybackStart = start;
+    FPlaybackReserve = start;
+}
+
+std::chrono::microseconds TPulseWaveDriver::PlaybackReserve() const {
+    TLoopLock lock(FMainLoop);
+    return FPlaybackReserve;
+}
+
+void TPulseWaveDriver::GrowPlaybackReserve() {
+    FPlaybackReserve = std::min(FPlaybackReserve + ReserveStep, FPlaybackStart + MaxReserveGrowth);
 }
 
 std::string TPulseWaveDriver::ServerName() const {
@@ -577,12 +631,6 @@ int TPulseWaveDriver::OpenStream(TWaveKind kind, int deviceID, const TWaveFormat
     if (!s) return MapPulseError(pa_context_errno(FContext));
     auto stream = std::make_shared<TPulseStream>(*this, s, kind, format, queue, instance);
 
-    const uint32_t frame = format.BlockAlign;
-    auto bytes = [&](std::chrono::microseconds span) {
-        uint32_t n = uint32_t(uint64_t(format.AvgBytesPerSec) * uint64_t(span.count()) / 1000000);
-        return std::max(frame, n - n % frame);
-    };
-    const uint32_t fragment = bytes(FFragment);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
     attr.tlength = uint32_t(-1);
@@ -596,19 +644,12 @@ int TPulseWaveDriver::OpenStream(TWaveKind kind, int deviceID, const TWaveFormat
     int rc;
     if (kind == TWaveKind::In) {
         // The source hands over its sound in pieces of one fragment.
-        attr.fragsize = fragment;
+        attr.fragsize = BytesOf(format, FFragment);
         rc = pa_stream_connect_record(
             s, dev, &attr, pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED | dontMove));
     } else {
-        // The sink takes the sound in steps of one fragment (early requests: its own
-        // latency is one fragment); playing starts, and after running dry starts again,
-        // once the start amount is queued, so the queue stays about that full. The server
-        // takes two fragments beyond that; more waits in the stream's own queue, where
-        // the caller sees it as buffers not done yet.
-        const uint32_t start = std::max(bytes(FPlaybackStart), fragment);
-        attr.minreq = fragment;
-        attr.prebuf = start;
-        attr.tlength = std::max(start + 2 * fragment, 3 * fragment);
+        attr = PlaybackBufferAttr(format, FFragment, FPlaybackReserve);
+        stream->SetReserve(FPlaybackReserve);
         rc = pa_stream_connect_playback(s, dev, &attr, pa_stream_flags_t(PA_STREAM_EARLY_REQUESTS | dontMove),
                                         nullptr, nullptr);
     }

@@ -44,7 +44,18 @@ public:
     // side's share of the latency and its reserve against a buffer that comes late; the
     // server takes two fragments more, the rest waits in the stream's queue. Applies to
     // streams opened afterwards.
+    //
+    // The reserve grows where it proved too short: when a playback stream that had the
+    // driver's whole reserve runs dry (a busy machine held the sound back), the reserve
+    // grows by ReserveStep, up to MaxReserveGrowth beyond the start amount, for that
+    // stream at once and for every stream opened later. A machine that keeps up keeps the
+    // short delay; a busy one trades a few milliseconds of delay for whole sound.
+    // Setting the start amount starts the reserve again from it.
     void SetPlaybackStart(std::chrono::microseconds start);
+    static constexpr std::chrono::microseconds ReserveStep{9375};
+    static constexpr std::chrono::microseconds MaxReserveGrowth{37500};
+    // The playback reserve in use now.
+    std::chrono::microseconds PlaybackReserve() const;
     // The server string in use, for messages ("default" when none was named).
     std::string ServerName() const;
     // Since the driver was made: how often a playback stream ran out of data (the server
@@ -81,12 +92,14 @@ private:
     // unfinished operation and releases it. True when it finished in time.
     bool AwaitOperation(pa_operation* op, const bool& finished);
     void Signal();
+    void GrowPlaybackReserve();
 
     std::string FServer;
     std::string FClientName;
     std::chrono::milliseconds FTimeout{5000};
     std::chrono::microseconds FFragment{2500};
     std::chrono::microseconds FPlaybackStart{23437};
+    std::chrono::microseconds FPlaybackReserve{FPlaybackStart};
     pa_threaded_mainloop* FMainLoop = nullptr;
     pa_context* FContext = nullptr;
     std::string FError;  // why the last connection failed

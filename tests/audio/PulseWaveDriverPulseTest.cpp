@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 using D = TPulseTestDevices;
 
@@ -244,4 +245,44 @@ TEST_F(PulseWaveDriver, VanishedDeviceGivesItsBuffersBack) {
     ASSERT_EQ(close.size(), 1u);
     EXPECT_EQ(close[0].Msg, MM_WIM_CLOSE);
     EXPECT_EQ(Driver.NumDevs(TWaveKind::In), 3);
+}
+
+// A playback stream that runs dry (here: nothing more is written) makes the driver's
+// reserve grow a step at a time, up to its limit; setting the start amount starts again.
+TEST_F(PulseWaveDriver, PlaybackThatRunsDryGetsALargerReserveUpToALimit) {
+    using namespace std::chrono;
+    const microseconds start = Driver.PlaybackReserve();
+    const microseconds limit = start + TPulseWaveDriver::MaxReserveGrowth;
+    ASSERT_EQ(Driver.NumDevs(TWaveKind::Out), 2);
+    TWaveMessageQueue q;
+    TWaveHandle out = 0;
+    ASSERT_EQ(Driver.Open(TWaveKind::Out, 1, RouteFormat(), q, 0, out), MMSYSERR_NOERROR);
+    ASSERT_EQ(TakeMessages(q, 1).size(), 1u);
+    // Each round plays more than the largest reserve, then nothing.
+    TTestBuffers play(8, 300);  // 75 ms
+    for (auto& h : play.Headers) ASSERT_EQ(Driver.PrepareHeader(out, h), MMSYSERR_NOERROR);
+    ASSERT_EQ(Driver.Start(out), MMSYSERR_NOERROR);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const uint64_t dry = Driver.Underflows();
+        const microseconds before = Driver.PlaybackReserve();
+        for (auto& h : play.Headers) ASSERT_EQ(Driver.Write(out, h), MMSYSERR_NOERROR);
+        ASSERT_EQ(TakeMessages(q, play.Headers.size(), seconds(20)).size(), play.Headers.size());
+        const auto deadline = steady_clock::now() + seconds(20);
+        while (Driver.Underflows() == dry && steady_clock::now() < deadline)
+            std::this_thread::sleep_for(milliseconds(5));  // poll step
+        ASSERT_GT(Driver.Underflows(), dry);
+        // A busy moment may have made it run dry once more: a step or more, whole steps.
+        const microseconds now = Driver.PlaybackReserve();
+        if (before < limit) {
+            EXPECT_GT(now.count(), before.count());
+        }
+        EXPECT_LE(now.count(), limit.count());
+        EXPECT_EQ((now - start).count() % TPulseWaveDriver::ReserveStep.count(), 0);
+    }
+    EXPECT_EQ(Driver.PlaybackReserve().count(), limit.count());
+    ASSERT_EQ(Driver.Reset(out), MMSYSERR_NOERROR);
+    ASSERT_EQ(Driver.Close(out), MMSYSERR_NOERROR);
+    Driver.SetPlaybackStart(start);
+    EXPECT_EQ(Driver.PlaybackReserve().count(), start.count());
 }
