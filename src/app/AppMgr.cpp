@@ -16,10 +16,6 @@
 #include <thread>
 #include <unistd.h>
 
-std::atomic<bool> SyncContinue{true};
-std::atomic<bool> SyncProcessMessages{false};
-std::atomic<bool> VerboseLog{false};
-
 TAppMgr* AppMgr = nullptr;
 
 namespace {
@@ -28,7 +24,6 @@ const char* const SettingsKey = "Software\\Quennick";
 
 // Objects of the manager's unit, alive from first use to the end of the process.
 struct TAppUnit {
-    TLogOptions LogOptions;
     TQNMemIniFile Scratch{""};
     std::unique_ptr<TRegistryIniFile> Registry;
 };
@@ -62,7 +57,6 @@ bool MakeDirs(const std::string& path, mode_t mode) {
 
 }  // namespace
 
-TLogOptions& LogOptions() { return Unit().LogOptions; }
 TQNMemIniFile& ScratchStore() { return Unit().Scratch; }
 
 TCustomIniFile& RegistrySettings() {
@@ -263,12 +257,6 @@ void TAppMgr::ShowMessageNormal(const std::string& text) {
         throw;
     }
     PopCursor();
-}
-
-TMsgDlgBtn EscapeAnswer(const TMsgDlgButtons& buttons) {
-    for (TMsgDlgBtn b : {TMsgDlgBtn::mbCancel, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbOK})
-        if (std::find(buttons.begin(), buttons.end(), b) != buttons.end()) return b;
-    return buttons.empty() ? TMsgDlgBtn::mbCancel : buttons.front();
 }
 
 TMsgDlgBtn TAppMgr::MessageDlg(const std::string& text, TMsgDlgType type,

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "common/DateUtils.h"
+#include "common/EngineContract.h"
 #include "common/QNStringList.h"
 
 #include <atomic>
@@ -18,68 +19,6 @@
 #include <vector>
 
 class TCustomIniFile;
-
-// Program-wide flags.
-extern std::atomic<bool> SyncContinue;         // long loops stop when cleared
-extern std::atomic<bool> SyncProcessMessages;  // long loops let window messages run
-extern std::atomic<bool> VerboseLog;           // log every level; registry value "DebugOn"
-
-// Log levels used across the suite.
-enum TLogLevel : int {
-    llDeletion = 3,
-    llProgress = 4,
-    llWarning = 5,
-    llError = 6,
-};
-
-struct TLogOptions {
-    bool Disabled = false;
-    int MaxLines = 1000000;
-    std::bitset<8> Levels = 0b01111110;  // {1..6}
-    std::string LogFileName;
-    bool HasLevel(int level) const { return level >= 0 && level < 8 && Levels.test(size_t(level)); }
-};
-
-// Busy cursor shapes.
-enum class TCursor { crDefault, crArrow, crHourGlass, crHourGlassPointer };
-
-// A multi-line log control of a tool window.
-class ILogMemo {
-public:
-    virtual ~ILogMemo() = default;
-    virtual int LineCount() const = 0;
-    virtual void AddLine(const std::string& line) = 0;
-    virtual TQNStringList Lines() const = 0;
-    virtual void Clear() = 0;
-    virtual int VisibleLineCount() const = 0;
-    virtual void SetTopLine(int line) = 0;
-};
-
-// A status line.
-class IStatusControl {
-public:
-    virtual ~IStatusControl() = default;
-    virtual void SetStatusText(const std::string& text) = 0;  // sets and repaints
-};
-
-// A tool window of the framework: it provides the status control and the log memo.
-class IToolWindow {
-public:
-    virtual ~IToolWindow() = default;
-    virtual IStatusControl* StatusControl() = 0;
-    virtual ILogMemo* LogMemo() = 0;
-};
-
-// Standard message dialogs: the kind of message and the buttons; the answer is the
-// button pressed.
-enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation };
-enum class TMsgDlgBtn { mbYes, mbNo, mbOK, mbCancel, mbRetry };
-using TMsgDlgButtons = std::vector<TMsgDlgBtn>;
-
-// The answer of a dialog that was closed without a button (Escape, the window's close
-// box), and of a host that cannot ask: Cancel when offered, else No, else OK, else the
-// first button.
-TMsgDlgBtn EscapeAnswer(const TMsgDlgButtons& buttons);
 
 // What the manager needs of the windowing system.
 class IAppHost {
@@ -132,7 +71,7 @@ class TAppMgr;
 // The one manager of the process (owned by the program body).
 extern TAppMgr* AppMgr;
 
-class TAppMgr {
+class TAppMgr : public IEngineHost {
 public:
     // Builds a manager of class T from the command line (argv[0] first), makes it the
     // process's AppMgr and runs its start-up steps, including an uninstall stage when the
@@ -147,7 +86,7 @@ public:
     }
 
     TAppMgr();
-    virtual ~TAppMgr();
+    ~TAppMgr() override;
     TAppMgr(const TAppMgr&) = delete;
     TAppMgr& operator=(const TAppMgr&) = delete;
 
@@ -163,14 +102,14 @@ public:
     IAppHost* Host() const { return FHost; }
 
     bool LogOpen() const { return FLogStream != nullptr; }
-    bool LogToFile(const std::string& text);
+    bool LogToFile(const std::string& text) override;
     void LogToMemo(ILogMemo* memo, const std::string& text, int level);
     void ShowStatus(IStatusControl* status, ILogMemo* memo, const std::string& text, bool toFile,
-                    int level, bool toMemo);
+                    int level, bool toMemo) override;
     void ShowStatus(IToolWindow* window, const std::string& text, bool toFile, int level,
                     bool toMemo);
-    void PushCursor(TCursor cursor);
-    TDateTime PopCursor();
+    void PushCursor(TCursor cursor) override;
+    TDateTime PopCursor() override;
     size_t CursorDepth() const { return FCursors.size(); }
     void ShowMessageNormal(const std::string& text);
     // A standard message dialog with the default cursor (restored afterwards); without a
@@ -210,8 +149,7 @@ private:
 // Sets the closing flag and ends the message loop.
 void CloseApplication(TAppMgr* mgr);
 
-// Program-wide objects of the manager's unit.
-TLogOptions& LogOptions();
+// Program-wide objects of the manager's unit (the log options are the contract's).
 class TQNMemIniFile;
 TQNMemIniFile& ScratchStore();
 TCustomIniFile& RegistrySettings();

@@ -45,6 +45,12 @@ void CollectTree(TLocationOwner& owner, const std::string& folder, TQNStringList
 
 }  // namespace
 
+TBrevanAppMgr::TBrevanAppMgr() { DefaultLocationOwner()->SetHost(this); }
+
+TBrevanAppMgr::~TBrevanAppMgr() {
+    if (DefaultLocationOwner()->Host() == this) DefaultLocationOwner()->SetHost(nullptr);
+}
+
 void TBrevanAppMgr::Log(const std::string& text, int level) {
     std::fprintf(stderr, "%s\n", text.c_str());
     // The owner's log reaches the log file as well when the manager writes one.

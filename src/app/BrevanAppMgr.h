@@ -26,6 +26,11 @@ class TBrevanAppMgr : public TAppMgr {
 public:
     static constexpr const char* ApplicationTitle = "Brevanta";
 
+    // The program's default location owner reports its status through this manager
+    // while it exists.
+    TBrevanAppMgr();
+    ~TBrevanAppMgr() override;
+
 protected:
     void DoUninstallApp() override;
     void DoUninstallFinalize() override;

@@ -3,7 +3,7 @@
 
 #include "search/FindFiles.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "common/Masks.h"
 #include "common/QNRegExpr.h"
 #include "locations/BackupFileParts.h"

@@ -8,7 +8,7 @@
 #include "sync/SyncProfile.h"
 #include "sync/SyncPrompter.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "common/SafeFile.h"
 
 #include <algorithm>
@@ -632,7 +632,7 @@ int RunSyncCommand(const std::vector<std::string>& args) {
         ++problems;
     }
     progress.Clear();
-    const bool interrupted = !SyncContinue.load();
+    const bool interrupted = !SyncContinue.load() || engine.Cancelled();
 
     if (a.DetectOnly) {
         std::printf("%d change(s) found.\n", changes);

@@ -1,7 +1,7 @@
 // Pieces the commands share for their output on standard error.
 #pragma once
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 
 #include <chrono>
 #include <cstddef>

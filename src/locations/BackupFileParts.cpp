@@ -5,7 +5,7 @@
 #include "locations/Streams.h"
 #include "locations/ZipFileParts.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "common/SafeFile.h"
 #include "common/SysUtils.h"
 

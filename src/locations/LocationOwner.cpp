@@ -5,7 +5,7 @@
 #include "locations/QNZipMaster.h"
 #include "locations/Streams.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "common/Masks.h"
 #include "common/SafeFile.h"
 #include "common/ifutils.h"
@@ -123,7 +123,7 @@ TQNZipMaster& TLocationOwner::ZipMaster() {
 
 // --- Hooks with defaults -------------------------------------------------------------------
 
-bool TLocationOwner::Continue() { return SyncContinue.load(); }
+bool TLocationOwner::Continue() { return !Cancelled() && SyncContinue.load(); }
 
 bool TLocationOwner::StepAllowed() {
     if (SyncProcessMessages) ProcessMessages();
@@ -559,17 +559,8 @@ std::string MakePrivateTempFolder(const std::string& root) {
 
 void TSimpleLocationOwner::ShowStatus(const std::string& text, int level, bool toMemo) {
     FMessages.push_back({text, level, toMemo});
-    if (AppMgr != nullptr) {
-        AppMgr->ShowStatus(FStatus, FMemo, text, false, level, toMemo);
-        return;
-    }
-    if (FStatus) FStatus->SetStatusText(text);
-    const TLogOptions& opts = LogOptions();
-    if (toMemo && FMemo && !opts.Disabled && (opts.HasLevel(level) || VerboseLog))
-        FMemo->AddLine(FormatDateTime("yyyy/mm/dd hh:nn:ss", Now()) + ": " + text);
+    ShowEngineStatus(Host(), FStatus, FMemo, text, level, toMemo);
 }
-
-bool TSimpleLocationOwner::Continue() { return !FCancelled && TLocationOwner::Continue(); }
 
 TDateTime TSimpleLocationOwner::CurrentTime() { return FFixedTime != 0 ? FFixedTime : Now(); }
 

@@ -20,12 +20,14 @@
 #include "common/QNMemIniFile.h"
 #include "common/QNStringList.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <sys/types.h>
 #include <utility>
 #include <vector>
 
+class IEngineHost;
 class ILogMemo;
 class IStatusControl;
 class TQNZipMaster;
@@ -61,8 +63,14 @@ public:
     // Shows Text in the status line; with ToMemo also logs it at Level (the log keeps it
     // when the level is enabled or verbose logging is on).
     virtual void ShowStatus(const std::string& text, int level, bool toMemo) = 0;
-    // False once work is to stop (the program-wide SyncContinue flag by default).
+    // False once work is to stop: this owner's run was cancelled, or the program is
+    // stopping (the program-wide SyncContinue, cleared by a signal or by closing).
     virtual bool Continue();
+    // The cancel state of this owner's run: Cancel stops its long work until Resume, and
+    // touches no other owner's work. Any thread.
+    void Cancel() { FCancelled.store(true); }
+    void Resume() { FCancelled.store(false); }
+    bool Cancelled() const { return FCancelled.load(); }
     // Lets pending window messages run; called between steps when SyncProcessMessages is set.
     virtual void ProcessMessages() {}
     // The local time that <dtn:> tags show.
@@ -150,6 +158,11 @@ public:
     // failed (the files written since may not be on the disk).
     bool FlushDeferredWrites();
 
+    // The program that runs this owner's work: status and log lines go through it. None by
+    // default (the command line, tests): then they go to the owner's own controls.
+    void SetHost(IEngineHost* host) { FHost = host; }
+    IEngineHost* Host() const { return FHost; }
+
 protected:
     // Runs pending messages when SyncProcessMessages is set; returns Continue().
     bool StepAllowed();
@@ -163,6 +176,8 @@ private:
     bool FDeferFlushes = false;
     // One open descriptor per file system with deferred flushes.
     std::vector<std::pair<dev_t, int>> FFlushHandles;
+    IEngineHost* FHost = nullptr;
+    std::atomic<bool> FCancelled{false};
 };
 
 // Sets whether the owner defers flushes for the life of the object, then restores the
@@ -203,7 +218,6 @@ public:
     ILocationGauge* MainGauge() override { return FMainGauge; }
     ILocationGauge* CopyGauge() override { return FCopyGauge; }
     void ShowStatus(const std::string& text, int level, bool toMemo) override;
-    bool Continue() override;
     TDateTime CurrentTime() override;
 
     TFMWMemIniFile& ResultStore() { return FResultStore; }
@@ -217,9 +231,6 @@ public:
         FStatus = status;
         FMemo = memo;
     }
-    // Stops long operations until Resume.
-    void Cancel() { FCancelled = true; }
-    void Resume() { FCancelled = false; }
     // Pins the time <dtn:> tags show (0 returns to the clock).
     void SetFixedTime(TDateTime t) { FFixedTime = t; }
 
@@ -237,7 +248,6 @@ private:
     ILocationGauge* FCopyGauge = nullptr;
     IStatusControl* FStatus = nullptr;
     ILogMemo* FMemo = nullptr;
-    bool FCancelled = false;
     TDateTime FFixedTime = 0;
     std::vector<TOwnerMessage> FMessages;
 };

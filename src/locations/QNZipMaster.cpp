@@ -3,7 +3,7 @@
 #include "locations/BackupFileParts.h"
 #include "locations/LocationOwner.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "common/QNStringUtils.h"
 #include "common/SafeFile.h"
 #include "common/SysUtils.h"

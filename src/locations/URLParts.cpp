@@ -7,7 +7,7 @@
 #include "locations/PBLFileParts.h"
 #include "locations/ZipFileParts.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "common/QNMemIniFile.h"
 #include "common/SysUtils.h"
 #include "common/ifutils.h"

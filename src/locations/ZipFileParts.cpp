@@ -3,7 +3,7 @@
 #include "locations/DirectoryParts.h"
 #include "locations/LocationOwner.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "common/SysUtils.h"
 #include "common/ifutils.h"
 

@@ -4,7 +4,7 @@
 #include "locations/PBLFileParts.h"
 #include "locations/ZipFileParts.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "common/SafeFile.h"
 #include "common/SysUtils.h"
 #include "platform/XdgDirs.h"
@@ -331,14 +331,7 @@ std::string TFindFiles::TempFolder() {
 }
 
 void TFindFiles::ShowStatus(const std::string& text, int level, bool toMemo) {
-    if (AppMgr != nullptr) {
-        AppMgr->ShowStatus(FStatusLine, FLogMemo, text, false, level, toMemo);
-        return;
-    }
-    if (FStatusLine) FStatusLine->SetStatusText(text);
-    const TLogOptions& opts = LogOptions();
-    if (toMemo && FLogMemo && !opts.Disabled && (opts.HasLevel(level) || VerboseLog))
-        FLogMemo->AddLine(FormatDateTime("yyyy/mm/dd hh:nn:ss", Now()) + ": " + text);
+    ShowEngineStatus(Host(), FStatusLine, FLogMemo, text, level, toMemo);
 }
 
 void TFindFiles::ProcessMessages() {

@@ -132,6 +132,9 @@ bool HasWildcardOrTag(std::string_view s) {
 // started it passes them on.
 class TBesideEngine : public TFindFiles {
 public:
+    // Run: the engine whose run this search is part of; its cancel stops this one too.
+    explicit TBesideEngine(const TLocationOwner& run) : FRun(run) {}
+    bool Continue() override { return !FRun.Cancelled() && TFindFiles::Continue(); }
     void ShowStatus(const std::string& text, int level, bool toMemo) override {
         if (toMemo) FMessages.push_back({text, level});
     }
@@ -141,6 +144,7 @@ public:
     }
 
 private:
+    const TLocationOwner& FRun;
     std::vector<std::pair<std::string, int>> FMessages;
 };
 
@@ -229,7 +233,7 @@ void TFileSyncMgr::Previews(const std::string& line, const TQNStringList& source
     const TDateTime time = Now();
     if (DocumentPath.empty()) {  // the lists are kept beside the document
         Error("A preview needs a saved document: profile " + line + " was not synced.");
-        SyncContinue = false;
+        FEngine.Cancel();
         return;
     }
     const std::string& base = DocumentPath;
@@ -247,7 +251,7 @@ void TFileSyncMgr::Previews(const std::string& line, const TQNStringList& source
     const std::string sourceFile = PreviewFileName(base, time, "Source");
     bool sourceWritten = false;
     for (const TPreview& v : previews) {
-        if (!v.Wanted || !SyncContinue) continue;
+        if (!v.Wanted || !FEngine.Continue()) continue;
         const std::string otherFile = PreviewFileName(base, time, v.Kind);
         try {
             if (!sourceWritten) {
@@ -261,15 +265,17 @@ void TFileSyncMgr::Previews(const std::string& line, const TQNStringList& source
         } catch (const std::exception& e) {
             // Without the preview the user asked for, nothing is synced.
             Error("Error creating the preview " + otherFile + ": " + e.what());
-            SyncContinue = false;
+            FEngine.Cancel();
             return;
         }
         if (OnCompareFiles) OnCompareFiles(otherFile, sourceFile);
         if (FPrompter.MessageDlg("Continue?", TMsgDlgType::mtConfirmation,
                                  {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}) != TMsgDlgBtn::mbOK)
-            SyncContinue = false;
+            FEngine.Cancel();
     }
 }
+
+void TFileSyncMgr::Cancel() { FEngine.Cancel(); }
 
 void TFileSyncMgr::LoadOptions(const TSyncDocOptions& options) {
     AutoSaveInterval = options.AutoSaveInterval;
@@ -322,13 +328,13 @@ bool TFileSyncMgr::Sync(TSyncStats& stats, TFileSyncOptions mask) {
     FManual = mask.Contains(O::ManRefresh);
     FRefresh = mask.Contains(O::BackupIfChanged);
     FNotedUnsupported = false;
-    SyncContinue = true;
+    FEngine.Resume();  // a new run; a program-wide stop still holds
     if (FManual) NotBefore = 0;
     FWorkStore.Clear();
     FDestStore.Clear();
     const TDateTime runStart = Now();
 
-    for (int i = 0; i < Profiles.Count() && SyncContinue; ++i) {
+    for (int i = 0; i < Profiles.Count() && FEngine.Continue(); ++i) {
         TSyncProfile& profile = Profiles.Profile(i);
         FOptions = profile.Options;
         if (FOptions.Contains(O::FilterPreviousProfile) || ProfileDest(Profiles.Line(i)).empty())
@@ -498,7 +504,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     const std::string mask = source.substr(FSourceRoot.size());
     FDestStore.Clear();
     FLinkFolders.clear();
-    TBesideEngine beside;
+    TBesideEngine beside(FEngine);
     beside.CacheListings = FEngine.CacheListings;
     std::exception_ptr destError;
     std::thread destSearch;
@@ -641,7 +647,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     bool cancelled = false;
     for (int k : order) {
         if (SyncProcessMessages) FEngine.ProcessMessages();
-        if (!SyncContinue) {
+        if (!FEngine.Continue()) {
             cancelled = true;
             break;
         }
@@ -737,7 +743,7 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     if (OnProfilesChanged) OnProfilesChanged();
 
     // The new history: the processed source entries, plus deletions still to come.
-    if (p.ChangeCount > 0 || !complete || !SyncContinue || !flushed) return;
+    if (p.ChangeCount > 0 || !complete || !FEngine.Continue() || !flushed) return;
     std::vector<int> kept;
     kept.reserve(order.size());
     for (int k : order)
@@ -897,7 +903,7 @@ bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
         }
         FStats.FilesSynced += result.Files;
         FStats.FilesSizeSynced += e.SourceInfo.Size;
-        if (FOptions.Contains(O::MoveFile) && SyncContinue) {
+        if (FOptions.Contains(O::MoveFile) && FEngine.Continue()) {
             TFileInfoRec copiedInfo;
             // A destination that reaches the source by another name (through a link) holds
             // no copy of its own: the source is its only one.
@@ -955,7 +961,7 @@ std::string TFileSyncMgr::BackupFile(const std::string& file, const TFileInfoRec
 }
 
 void TFileSyncMgr::UpgradeBackups(const TQNStringList& files, const TQNStringList& infos) {
-    for (int k = 0; k < files.Count() && SyncContinue; ++k) {
+    for (int k = 0; k < files.Count() && FEngine.Continue(); ++k) {
         if (SyncProcessMessages) FEngine.ProcessMessages();
         TFileInfoRec info = InfoAt(infos, k);
         if (info.IsFolder()) continue;
@@ -971,7 +977,7 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
     std::vector<TEntry> entries;
     for (int k = p.HistoryFiles.Count() - 1; k >= 0; --k) {
         if (SyncProcessMessages) FEngine.ProcessMessages();
-        if (FHistorySeen[k] || !SyncContinue || FOptions.Contains(O::MoveFile)) continue;
+        if (FHistorySeen[k] || !FEngine.Continue() || FOptions.Contains(O::MoveFile)) continue;
         const std::string& h = p.HistoryFiles[k];
         if (h.size() <= FSourceRoot.size() || h.compare(0, FSourceRoot.size(), FSourceRoot) != 0)
             continue;

@@ -124,6 +124,10 @@ public:
     // Stats. Returns false when the run was refused (one is already under way, or
     // OnBeforeSync said no).
     bool Sync(TSyncStats& stats, TFileSyncOptions mask);
+    // Stops this manager's run (its engine's) after the current file; no other engine's
+    // work. The next Sync starts afresh; a program-wide stop (SyncContinue cleared) holds
+    // until the program clears it.
+    void Cancel();
     bool Running() const { return FRunning; }
     // Takes the timer interval, the automatic-save interval, the backup name pattern and
     // the log settings from the document's options.
@@ -189,7 +193,7 @@ private:
     void FullScan(int index, TSyncStats& stats, TDateTime runStart);
     bool SyncFile(const TEntry& e, const TDecision& d);
     void SyncDeleted(int index, std::vector<TEntry>& postponed);
-    // The previews asked for; clears SyncContinue unless the user goes on.
+    // The previews asked for; cancels the run unless the user goes on.
     void Previews(const std::string& line, const TQNStringList& sources, const TQNStringList& sourceInfos,
                   const TQNStringList& dests, const TQNStringList& destInfos);
     // Backup refresh: every listed file that has a backup already gets a new one.

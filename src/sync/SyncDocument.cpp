@@ -1,6 +1,6 @@
 #include "sync/SyncDocument.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "common/QNStringUtils.h"
 #include "common/SafeFile.h"
 #include "common/SysUtils.h"
@@ -296,20 +296,23 @@ void WriteDocumentFile(const std::string& path, std::string_view data,
 
 namespace {
 
-void Trace(const std::string& text) {
-    if (AppMgr != nullptr) AppMgr->LogToFile(text);
+void Trace(IEngineHost* host, const std::string& text) {
+    if (host != nullptr) host->LogToFile(text);
 }
 
 class TBusyCursor {
 public:
-    TBusyCursor() {
-        if (AppMgr != nullptr) AppMgr->PushCursor(TCursor::crHourGlass);
+    explicit TBusyCursor(IEngineHost* host) : FHost(host) {
+        if (FHost != nullptr) FHost->PushCursor(TCursor::crHourGlass);
     }
     ~TBusyCursor() {
-        if (AppMgr != nullptr) AppMgr->PopCursor();
+        if (FHost != nullptr) FHost->PopCursor();
     }
     TBusyCursor(const TBusyCursor&) = delete;
     TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+private:
+    IEngineHost* FHost;
 };
 
 std::string AbsolutePath(const std::string& path) {
@@ -370,9 +373,9 @@ void TSyncDocument::FillFromStore() {
 }
 
 bool TSyncDocument::LoadFile(const std::string& path, const TQNStringList* currentOptions) {
-    TBusyCursor busy;
+    TBusyCursor busy(FHost);
     std::string name = AbsolutePath(path);
-    Trace("Before Loading file " + name + "...");
+    Trace(FHost, "Before Loading file " + name + "...");
     FStepsRun.clear();
     std::error_code ec;
     if (name.empty() || !std::filesystem::exists(name, ec)) {
@@ -381,7 +384,7 @@ bool TSyncDocument::LoadFile(const std::string& path, const TQNStringList* curre
         SetFileName(name);
         FModified = false;
         RecordLastFile();
-        Trace("After initialing file");
+        Trace(FHost, "After initialing file");
         return true;
     }
 
@@ -391,7 +394,7 @@ bool TSyncDocument::LoadFile(const std::string& path, const TQNStringList* curre
         const std::string text = ReadFileBytes(name);
         parsed.SetLines(SplitDocumentText(text));
     }
-    Trace("After Loading file-size=" + std::to_string(std::filesystem::file_size(name, ec)));
+    Trace(FHost, "After Loading file-size=" + std::to_string(std::filesystem::file_size(name, ec)));
     const std::string version = parsed.ReadString(SyncSection::Options, "Version", FMWOldestVersion);
     if (CompareStr(version, FAppVersion) > 0 && CompareStr(FAppVersion, "9") <= 0) {
         TMsgDlgBtn answer = FPrompter.MessageDlg(
@@ -411,7 +414,7 @@ bool TSyncDocument::LoadFile(const std::string& path, const TQNStringList* curre
     SetFileName(name);
     FModified = !FStepsRun.empty();
     RecordLastFile();
-    Trace("After initialing file");
+    Trace(FHost, "After initialing file");
     if (!FStepsRun.empty())
         FPrompter.ShowMessage(name + " has been migrated to the current version.\r\n" +
                               "Problems could result if you revert to an older version of " +
@@ -480,7 +483,7 @@ bool TSyncDocument::WriteUnder(std::string path) {
             WriteDocumentFile(path, FStore.Text());
             break;
         } catch (const EFileError& e) {
-            Trace(e.what());
+            Trace(FHost, e.what());
             FPrompter.ShowMessage("File Mirrowyn needs to save " + path +
                                   " data to a file.  Select a FileName....");
             path = AskSaveName();
@@ -498,7 +501,7 @@ void TSyncDocument::RecordLastFile() {
     try {
         FSettings->WriteString("File Mirrowyn", "LastFile", FFileName);
     } catch (const std::exception& e) {
-        Trace(std::string("Cannot record the last document: ") + e.what());
+        Trace(FHost, std::string("Cannot record the last document: ") + e.what());
     }
 }
 
@@ -540,7 +543,7 @@ bool TSyncDocument::CheckSource(const std::string& source, TLocationOwner* owner
             problem = "Source File/Filter doesn't exist.";
         }
     } catch (const std::exception& e) {
-        Trace(e.what());
+        Trace(FHost, e.what());
         problem = "Source Directory doesn't exist.";
     }
     if (problem == nullptr) return true;
@@ -639,7 +642,7 @@ bool TSyncDocument::SetDest(const std::vector<int>& selected, std::string_view t
             try {
                 valid = CreateParts(owner, d)->IsValid();
             } catch (const std::exception& e) {
-                Trace(e.what());
+                Trace(FHost, e.what());
             }
             if (!valid) {
                 if (d == "\\") {

@@ -166,6 +166,9 @@ public:
     TQNStringList& LogStats() { return FLogStats; }
     TSyncDocOptions Options() const { return ReadSyncDocOptions(FStore); }
 
+    // The program that runs the document (its diagnostic log and busy cursor); none by
+    // default.
+    void SetHost(IEngineHost* host) { FHost = host; }
     const std::string& FileName() const { return FFileName; }
     bool Modified() const { return FModified; }
     // A document named on the command line is not recorded as "LastFile".
@@ -239,6 +242,7 @@ private:
     TQNStringList FLogStats;
     std::string FFileName;
     bool FModified = false;
+    IEngineHost* FHost = nullptr;
     bool FSaving = false;
     std::vector<std::string> FStepsRun;
 };

@@ -4,7 +4,7 @@
 // answer with scripted replies. Nothing here includes a window library.
 #pragma once
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // application manager writes log lines into.
 #pragma once
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 
 #include <QPlainTextEdit>
 

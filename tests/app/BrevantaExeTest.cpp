@@ -34,8 +34,12 @@ TEST_F(BrevantaExe, DebugSwitchWritesLogAndTermEndsCleanly) {
     std::string log = Dir / "bin/log.txt";
     ASSERT_TRUE(qntest::WaitFor([&] { return qntest::ReadFile(log).find("Log file") != std::string::npos; }))
         << qntest::ReadFile(Dir / "out.txt");
-    // The per-run folder exists while the program runs.
-    EXPECT_TRUE(std::filesystem::exists(Dir / "cache/Quennick"));
+    // The per-run folder exists while the program runs (it is made just after the log
+    // is opened).
+    EXPECT_TRUE(qntest::WaitFor([&] {
+        std::error_code ec;
+        return std::filesystem::exists(Dir / "cache/Quennick", ec);
+    }));
     p.Signal(SIGTERM);
     auto code = p.Wait();
     ASSERT_TRUE(code.has_value());

@@ -395,14 +395,28 @@ TEST_F(RouteOnServer, SoundArrivesExactlyAtEachVolumeAndTheLevelsAreWhatPassed) 
     for (int volume : {100, 99, 50, 0}) {
         SCOPED_TRACE("volume " + std::to_string(volume));
         const std::vector<uint8_t> expected = Scaled(signal, volume);
-        auto r = NewRouter();
+        // A busy machine may hold the sound back until the route's playback runs dry: the
+        // driver reports it (the ten-second test holds the route to account for such gaps)
+        // and keeps a larger reserve from then on. Only then is the signal played again,
+        // on a new route, at most twice; any other difference fails at once.
+        std::unique_ptr<TMMAudioRouter> r;
         std::vector<int> inLevels, outLevels;
-        r->AudioIn().SetOnLevel([&](TMMAudioIO&, int l) { inLevels.push_back(l); });
-        r->AudioOut().SetOnLevel([&](TMMAudioIO&, int l) { outLevels.push_back(l); });
-        r->AudioIn().SetVolume(volume);
-        StartRoute(*r);
-        const std::vector<uint8_t> rec = PlayAndRecord(signal);
-        EXPECT_TRUE(r->Stop()) << r->StopError();
+        std::vector<uint8_t> rec;
+        for (int attempt = 0;; ++attempt) {
+            r = NewRouter();
+            inLevels.clear();
+            outLevels.clear();
+            r->AudioIn().SetOnLevel([&](TMMAudioIO&, int l) { inLevels.push_back(l); });
+            r->AudioOut().SetOnLevel([&](TMMAudioIO&, int l) { outLevels.push_back(l); });
+            r->AudioIn().SetVolume(volume);
+            const uint64_t ranDry = Driver.Underflows();
+            StartRoute(*r);
+            rec = PlayAndRecord(signal);
+            EXPECT_TRUE(r->Stop()) << r->StopError();
+            const bool whole = volume == 0 || CompareSound(rec, expected).empty();
+            if (whole || Driver.Underflows() == ranDry || attempt == 2) break;
+            RecordProperty("PlayedAgainAfterRunningDry", std::to_string(attempt + 1));
+        }
 
         if (volume == 0) {
             EXPECT_TRUE(std::all_of(rec.begin(), rec.end(), [](uint8_t b) { return b == 0; }));

@@ -369,6 +369,39 @@ TEST_P(TSearch, CancelKeepsWhatWasFoundAndMarksTheResult) {
     EXPECT_EQ(Stat("UnreadableCount"), "0");
 }
 
+// Each engine's run has its own cancel state: cancelling one search (from a window's
+// Cancel, say) leaves a second engine's search running, and a later search of that second
+// engine does not undo it; a program-wide stop reaches both.
+TEST_P(TSearch, CancellingOneEngineLeavesTheOthersRunning) {
+    for (int i = 0; i < 20; ++i) Write(D + "k/f" + std::to_string(100 + i) + ".txt", "x");
+    TFindFiles other;
+    other.CacheListings = GetParam();
+    auto otherFinds = [&] { return other.FindFiles("*", D + "k", false, nullptr, "Other", "", "", nullptr, fsRecurse).Count(); };
+    int calls = 0;
+    int otherFound = -1;
+    auto cancelAfterThree = [&](const std::string& loc, const TFileInfoRec&) {
+        if (!loc.empty() && ++calls == 3) {
+            Engine.Cancel();
+            otherFound = otherFinds();  // while the first search stands cancelled
+        }
+        return 0;
+    };
+    EXPECT_EQ(Find("*", D + "k", fsRecurse, "", "", nullptr, nullptr, cancelAfterThree).size(), 3u);
+    EXPECT_TRUE(Incomplete());
+    EXPECT_EQ(otherFound, 20);
+    EXPECT_FALSE(other.Cancelled());
+    EXPECT_EQ(otherFinds(), 20);
+    EXPECT_TRUE(Engine.Cancelled());
+    EXPECT_EQ(Find("*", D + "k", fsRecurse), V{});
+    Engine.Resume();
+    EXPECT_EQ(Find("*", D + "k", fsRecurse).size(), 20u);
+
+    SyncContinue = false;  // the program stops: every run
+    EXPECT_FALSE(Engine.Continue());
+    EXPECT_FALSE(other.Continue());
+    EXPECT_EQ(otherFinds(), 0);
+}
+
 TEST_P(TSearch, KindsNotYetAvailableLeaveTheRestOfTheSearch) {
     Write(D + "a/x.txt", "x");
     Write(D + "arc.zip", "not really");

@@ -3,7 +3,7 @@
 
 #include "search/FindFiles.h"
 
-#include "app/AppMgr.h"
+#include "common/EngineContract.h"
 #include "locations/DirectoryParts.h"
 #include "support/TestSupport.h"
 

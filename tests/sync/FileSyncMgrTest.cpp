@@ -571,9 +571,10 @@ TEST_F(TFileSyncMgrTest, FilterProfileKeepsItsFilesOutOfTheProfileAbove) {
 class TCancellingPrompter : public TScriptedPrompter {
 public:
     bool Cancel = false;
+    TFileSyncMgr* Run = nullptr;
     void ShowStatus(const std::string& text) override {
         TScriptedPrompter::ShowStatus(text);
-        if (Cancel && text.rfind("Syncing destination files", 0) == 0) SyncContinue = false;
+        if (Cancel && text.rfind("Syncing destination files", 0) == 0) Run->Cancel();
     }
 };
 
@@ -585,6 +586,7 @@ TEST(TFileSyncMgrCancel, CancelledRunKeepsTheHistoryAndHoldsAutomaticPassesOff) 
     TCancellingPrompter prompter;
     TTestClock clock;
     TFileSyncMgr mgr{engine, prompter, &clock, nullptr};
+    prompter.Run = &mgr;
     auto profile = NewProfile(false);
     profile->Options = {O::ManRefresh, O::SyncIfDateChanged, O::AutoDetect, O::AutoRefresh};
     profile->Selected = true;
