@@ -12,7 +12,7 @@ if(TARGET quennick)
   list(APPEND _qn_programs quennick)
 endif()
 install(TARGETS ${_qn_programs} RUNTIME DESTINATION ${QN_INSTALL_DIR})
-install(FILES ${CMAKE_SOURCE_DIR}/src/app/resources/icons/MainIcon-256.png
+install(FILES ${CMAKE_SOURCE_DIR}/src/ui/resources/icons/MainIcon-256.png
         DESTINATION ${QN_INSTALL_DIR} RENAME brevanta.png)
 
 set(_qn_installed ${_qn_programs} brevanta.png UninstallInfo.txt)

@@ -1,6 +1,6 @@
 #include "app/AboutForm.h"
 
-#include "app/AppResources.h"
+#include "ui/AppResources.h"
 
 #include <QDesktopServices>
 #include <QFrame>

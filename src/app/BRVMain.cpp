@@ -1,10 +1,10 @@
 #include "app/BRVMain.h"
 
-#include "app/AppResources.h"
+#include "ui/AppResources.h"
 #include "app/BrevanInstall.h"
-#include "app/AudioProperties.h"
+#include "audio/forms/AudioProperties.h"
 #include "app/CoolTrayIcon.h"
-#include "app/MixerLineControl.h"
+#include "audio/forms/MixerLineControl.h"
 #include "app/QtAppHost.h"
 #include "app/QtMainThreadQueue.h"
 #include "audio/AudioRedirector.h"

@@ -2,7 +2,7 @@
 
 #include "app/AboutForm.h"
 #include "app/AppMgr.h"
-#include "app/AppResources.h"
+#include "ui/AppResources.h"
 #include "app/CoolTrayIcon.h"
 #include "app/QtAppHost.h"
 

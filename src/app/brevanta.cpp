@@ -1,7 +1,7 @@
 // Brevanta: routes live sound between audio devices.
 
 #include "app/AboutForm.h"
-#include "app/AudioProperties.h"
+#include "audio/forms/AudioProperties.h"
 #include "app/BRVMain.h"
 #include "app/BrevanAppMgr.h"
 #include "app/QtProgram.h"

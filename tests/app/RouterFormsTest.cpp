@@ -1,9 +1,9 @@
 // The router window, its device columns and the route properties dialog on Qt's
 // offscreen platform, with the simulated wave driver. The mouse is driven with
 // synthetic events; screenshots go to <build>/screenshots/.
-#include "app/AudioProperties.h"
+#include "audio/forms/AudioProperties.h"
 #include "app/BRVMain.h"
-#include "app/MixerLineControl.h"
+#include "audio/forms/MixerLineControl.h"
 #include "platform/SimWaveDriver.h"
 #include "support/TestSupport.h"
 #include "ui/QNHints.h"

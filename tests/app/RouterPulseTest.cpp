@@ -3,9 +3,9 @@
 // speaker's panel, and the speaker's monitor, recorded with parec, plays the tone; the
 // route properties dialog halves it and removes the route. Screenshots of the window
 // with two routes go to <build>/screenshots/.
-#include "app/AudioProperties.h"
+#include "audio/forms/AudioProperties.h"
 #include "app/BRVMain.h"
-#include "app/MixerLineControl.h"
+#include "audio/forms/MixerLineControl.h"
 #include "audio/PulseFixture.h"
 #include "platform/PulseWaveDriver.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "app/AppResources.h"
+#include "ui/AppResources.h"
 
 #include <QDir>
 

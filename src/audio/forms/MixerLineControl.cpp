@@ -1,6 +1,6 @@
-#include "app/MixerLineControl.h"
+#include "audio/forms/MixerLineControl.h"
 
-#include "app/AppResources.h"
+#include "ui/AppResources.h"
 #include "ui/QNHints.h"
 
 #include <QApplication>

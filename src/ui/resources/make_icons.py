@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's icons as PNG files (standard library only).
 
-    /usr/bin/python3 src/app/resources/make_icons.py
+    /usr/bin/python3 src/ui/resources/make_icons.py
 
 MainIcon  Brevanta: a recording point on the left joined by a route line to a
           playback point with sound waves on the right.

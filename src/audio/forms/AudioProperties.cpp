@@ -1,4 +1,4 @@
-#include "app/AudioProperties.h"
+#include "audio/forms/AudioProperties.h"
 
 #include "audio/MMAudioRouter.h"
 
