@@ -142,6 +142,9 @@ public:
         Post(OpenMsg(), nullptr);
     }
 
+    // The playback reserve the stream was opened with; with the lock held.
+    void SetReserve(std::chrono::microseconds reserve) { FReserve = reserve; }
+
     // Ends the server's stream without any message; with the lock held.
     void Detach() {
         if (!FStream) return;
@@ -271,12 +274,6 @@ private:
         const pa_buffer_attr attr = PlaybackBufferAttr(Format(), FDriver.FFragment, FReserve);
         if (pa_operation* op = pa_stream_set_buffer_attr(FStream, &attr, nullptr, nullptr)) pa_operation_unref(op);
     }
-
-public:
-    // The playback reserve the stream was opened with; with the lock held.
-    void SetReserve(std::chrono::microseconds reserve) { FReserve = reserve; }
-
-private:
 
     TPulseWaveDriver& FDriver;
     pa_stream* FStream;
