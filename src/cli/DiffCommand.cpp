@@ -3,6 +3,7 @@
 #include "common/SafeFile.h"
 #include "diff/DiffUnit.h"
 #include "diff/HashUnit.h"
+#include "diff/TextLines.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,10 +13,6 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -31,9 +28,6 @@ const char Usage[] =
     "\n"
     "Lines are compared byte for byte otherwise (a CR before the line feed counts).\n"
     "Exit status: 0 if the files are the same, 1 if they differ, 2 on trouble.\n";
-
-// A NUL byte in the first block marks a file as binary.
-constexpr size_t BinaryProbe = 32 * 1024;
 
 class EDiffTrouble : public std::runtime_error {
 public:
@@ -71,41 +65,6 @@ std::string ReadInput(const std::string& name) {
     if (!isStdin) ::close(fd);
     if (err != 0) throw EDiffTrouble(name + ": " + SysErrorMessage(err));
     return data;
-}
-
-bool IsBinary(std::string_view data) {
-    return std::memchr(data.data(), 0, std::min(data.size(), BinaryProbe)) != nullptr;
-}
-
-// Lines with their line feed; the last one may lack it. Sixteen bytes are searched for
-// line feeds at a time.
-std::vector<std::string_view> SplitKeepingEnds(std::string_view text) {
-    std::vector<std::string_view> lines;
-    lines.reserve(text.size() / 32 + 16);
-    const char* base = text.data();
-    const size_t n = text.size();
-    size_t start = 0, i = 0;
-#ifdef __SSE2__
-    const __m128i lf = _mm_set1_epi8('\n');
-    for (; i + 16 <= n; i += 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
-        auto bits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lf)));
-        while (bits != 0) {
-            size_t end = i + size_t(__builtin_ctz(bits)) + 1;
-            lines.emplace_back(base + start, end - start);
-            start = end;
-            bits &= bits - 1;
-        }
-    }
-#endif
-    for (; i < n; ++i) {
-        if (base[i] == '\n') {
-            lines.emplace_back(base + start, i + 1 - start);
-            start = i + 1;
-        }
-    }
-    if (start < n) lines.emplace_back(base + start, n - start);
-    return lines;
 }
 
 class TOutput {
