@@ -2,7 +2,7 @@
 
 #include "locations/DirectoryParts.h"
 #include "locations/LocationOwner.h"
-#include "locations/Streams.h"
+#include "common/Streams.h"
 #include "locations/ZipFileParts.h"
 
 #include "common/EngineContract.h"

@@ -1,7 +1,7 @@
 #include "locations/DirectoryParts.h"
 
 #include "locations/LocationOwner.h"
-#include "locations/Streams.h"
+#include "common/Streams.h"
 
 #include "common/EngineContract.h"
 #include "common/QNStringUtils.h"

@@ -3,7 +3,7 @@
 #include "locations/BackupFileParts.h"
 #include "locations/DirectoryParts.h"
 #include "locations/QNZipMaster.h"
-#include "locations/Streams.h"
+#include "common/Streams.h"
 
 #include "common/EngineContract.h"
 #include "common/Masks.h"

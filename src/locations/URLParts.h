@@ -25,7 +25,7 @@
 
 #include "common/DateUtils.h"
 #include "common/QNStringList.h"
-#include "locations/Streams.h"
+#include "common/Streams.h"
 
 #include <array>
 #include <cstdint>

@@ -43,7 +43,7 @@
 
 #include "locations/BackupFileParts.h"
 #include "locations/LocationOwner.h"
-#include "locations/Streams.h"
+#include "common/Streams.h"
 
 #include "common/Masks.h"
 #include "common/QNMemIniFile.h"

@@ -1,4 +1,4 @@
-#include "locations/Streams.h"
+#include "common/Streams.h"
 
 #include "common/SafeFile.h"
 
