@@ -31,10 +31,10 @@ void TAudioRouterProcessDataThread::Start() { FThread = std::thread([this] { Exe
 
 void TAudioRouterProcessDataThread::Execute() {
     pthread_setname_np(pthread_self(), FName);
-    FPriority.store(RaiseAudioThreadPriority(), std::memory_order_release);
+    const TThreadPriority priority = RaiseAudioThreadPriority();
     {
         std::lock_guard<std::mutex> lock(FDoneLock);
-        FPriorityKnown = true;
+        FPriority = priority;
     }
     FDone.notify_all();
     TWaveMessage msg;
@@ -49,8 +49,8 @@ void TAudioRouterProcessDataThread::Execute() {
 
 TThreadPriority TAudioRouterProcessDataThread::Priority() {
     std::unique_lock<std::mutex> lock(FDoneLock);
-    FDone.wait(lock, [this] { return FPriorityKnown; });
-    return FPriority.load(std::memory_order_acquire);
+    FDone.wait(lock, [this] { return FPriority.has_value(); });
+    return *FPriority;
 }
 
 bool TAudioRouterProcessDataThread::WaitFor(std::chrono::steady_clock::time_point deadline) {

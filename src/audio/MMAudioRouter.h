@@ -45,6 +45,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,8 +103,7 @@ private:
     const char* FName;
     TWaveMessageQueue FQueue;
     std::atomic<bool> FTerminated{false};
-    std::atomic<TThreadPriority> FPriority{TThreadPriority::Normal};
-    bool FPriorityKnown = false;  // guarded by FDoneLock
+    std::optional<TThreadPriority> FPriority;  // set by the thread; guarded by FDoneLock
     std::mutex FDoneLock;
     std::condition_variable FDone;
     std::thread FThread;
