@@ -107,6 +107,7 @@ struct TFileSyncMgr::TEntry {
     std::string Dest;
     TFileInfoRec DestInfo;
     bool DestExists = false;  // the destination is really there
+    int HistoryIndex = -1;  // the entry's line in the profile's history, or -1
     uint32_t HistoryTime = EarliestDosTime;
     TFileInfoRec HistoryInfo;
 };
@@ -411,7 +412,7 @@ void TFileSyncMgr::ProcessProfile(int i, TSyncStats& stats, TDateTime runStart) 
         line + "...");
     FStats.ProfileOrSync = line;
     const TDateTime started = Now();
-    FullScan(i, stats, runStart);
+    FullScan(i, runStart);
     FStats.TotalSyncTime = Now() - started;
     AddStats(FStats, stats);
     FStatsAdded = true;
@@ -467,41 +468,91 @@ std::string TFileSyncMgr::DestName(const std::string& sourceEntry, const TFileIn
     }
 }
 
-void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
-    TSyncProfile& p = *FProfile;
-    const std::string& line = Profiles.Line(i);
-    const std::string source = ProfileSource(line);
-    const std::string dest = ProfileDest(line);
-    if (!IsLocalLocation(source) || !IsLocalLocation(dest))
+// What one profile pass searched and found; the steps of FullScan fill it in turn.
+struct TFileSyncMgr::TPass {
+    int Index = 0;
+    std::string Line, Source, Dest;
+    uint8_t Flags = 0;             // the search flags of the source
+    std::string SrcName, DstName;  // the listings' sections in the work and destination stores
+    bool RootThere = false;        // the source root is a folder
+    bool Complete = false;         // the source search looked at everything
+    const TQNStringList* SrcList = nullptr;
+    const TQNStringList* SrcInfos = nullptr;
+    const TQNStringList* DstList = nullptr;
+    const TQNStringList* DstInfos = nullptr;
+    // Keys point into the destination listing, which stays as it is for the rest of the pass.
+    std::unordered_map<std::string_view, int> DestIndex;
+    std::vector<int> Order;           // the source entries to process, in folded-name order
+    std::vector<std::string> Folded;  // their folded names (by source index)
+    std::vector<int> HistoryOf;       // the history entry of each source entry, or -1
+};
+
+void TFileSyncMgr::FullScan(int i, TDateTime runStart) {
+    TPass pass;
+    pass.Index = i;
+    pass.Line = Profiles.Line(i);
+    SetupPass(pass);
+    if (!SearchPass(pass)) return;
+    if (FRefresh) {
+        UpgradeBackups(*pass.DstList, *pass.DstInfos);
+        return;
+    }
+    OrderSourceEntries(pass);
+    MatchHistory(pass);
+    if (HistoryPreview || DestPreview) {
+        TQNStringList names, infos;
+        for (int k : pass.Order) {
+            names.Add((*pass.SrcList)[k]);
+            infos.Add(k < pass.SrcInfos->Count() ? (*pass.SrcInfos)[k] : std::string());
+        }
+        Previews(pass.Line, names, infos, *pass.DstList, *pass.DstInfos);
+    }
+    bool flushed = true;
+    if (!CompareAndCopy(pass, flushed)) {  // cancelled
+        NotBefore = Now() + 5.0 / 1440;
+        return;
+    }
+    FinishPass(pass, flushed, runStart);
+}
+
+void TFileSyncMgr::SetupPass(TPass& pass) {
+    const std::string& line = pass.Line;
+    pass.Source = ProfileSource(line);
+    pass.Dest = ProfileDest(line);
+    if (!IsLocalLocation(pass.Source) || !IsLocalLocation(pass.Dest))
         throw std::runtime_error("only local folders can be synced yet: " + line);
-    FSourceRoot = LocalRootFolder(source);
-    FDestRoot = DestRootFolder(dest);
+    FSourceRoot = LocalRootFolder(pass.Source);
+    FDestRoot = DestRootFolder(pass.Dest);
     if (FSourceRoot.empty() || FDestRoot.empty())
         throw std::runtime_error("the profile names no folder: " + line);
     // A profile that syncs a folder onto itself only keeps backups: nothing is deleted,
     // moved, overwritten or compared.
     FSourceParts = CreateParts(&FEngine, FSourceRoot);
-    FDestParts = CreateParts(&FEngine, dest);
+    FDestParts = CreateParts(&FEngine, pass.Dest);
     if (FDestRoot == FSourceRoot) FOptions = FOptions & TFileSyncOptions::FromBits(0xFE3DC3F7);
     if (FOptions.Contains(O::RootRelativeDir)) FOptions.Exclude(O::SingleDestFolder);
     FPlainMap.Setup(*FSourceParts, *FDestParts, FOptions.Contains(O::SingleDestFolder),
                     FOptions.Contains(O::RootRelativeDir));
 
-    uint8_t flags = 0;
-    if (FOptions.Contains(O::CascadeDir)) flags |= fsRecurse;
-    flags |= FOptions.Contains(O::EmptyFolders) ? fsFolders : fsFoldersWithFiles;
-    if (FOptions.Contains(O::RegExpFilterInclude)) flags |= fsNameMustMatch;
-    if (FOptions.Contains(O::TextInFileInclude)) flags |= fsTextMustMatch;
+    pass.Flags = 0;
+    if (FOptions.Contains(O::CascadeDir)) pass.Flags |= fsRecurse;
+    pass.Flags |= FOptions.Contains(O::EmptyFolders) ? fsFolders : fsFoldersWithFiles;
+    if (FOptions.Contains(O::RegExpFilterInclude)) pass.Flags |= fsNameMustMatch;
+    if (FOptions.Contains(O::TextInFileInclude)) pass.Flags |= fsTextMustMatch;
+    pass.SrcName = "Profile-" + std::to_string(pass.Index) + "-Files";
+    pass.DstName = "FilesDest-" + line;
+}
 
+bool TFileSyncMgr::SearchPass(TPass& pass) {
+    TSyncProfile& p = *FProfile;
     // Folder listings stay in the work store for one profile pass only: an earlier
     // profile of the run may have changed the folders this one searches.
     FWorkStore.Clear();
     // The destination is searched beside the source, on a thread of its own with an engine
     // of its own; both only read.
     std::error_code ec;
-    const bool rootThere = std::filesystem::is_directory(FSourceRoot, ec);
-    const std::string dstName = "FilesDest-" + line;
-    const std::string mask = source.substr(FSourceRoot.size());
+    pass.RootThere = std::filesystem::is_directory(FSourceRoot, ec);
+    const std::string mask = pass.Source.substr(FSourceRoot.size());
     FDestStore.Clear();
     FLinkFolders.clear();
     TBesideEngine beside(FEngine);
@@ -515,64 +566,60 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         }
     } join{destSearch};
     const TDateTime t0 = Now();
-    if (rootThere || FRefresh)
+    if (pass.RootThere || FRefresh)
         destSearch = std::thread([&] {
             try {
-                beside.FindFiles(FDestRoot + (mask.empty() ? "*" : mask), "", false, nullptr, dstName,
-                                 "", p.FilterRegExpr, &FDestStore,
-                                 static_cast<uint8_t>(flags & ~(fsTextMustMatch)));
+                beside.FindFiles(FDestRoot + (mask.empty() ? "*" : mask), "", false, nullptr,
+                                 pass.DstName, "", p.FilterRegExpr, &FDestStore,
+                                 static_cast<uint8_t>(pass.Flags & ~(fsTextMustMatch)));
             } catch (...) {
                 destError = std::current_exception();
             }
         });
 
     // Source (a backup refresh only looks at the destination).
-    const std::string srcName = "Profile-" + std::to_string(i) + "-Files";
     if (!FRefresh)
-        FEngine.FindFiles(source, "", false, nullptr, srcName, p.TextInFileRegExpr, p.FilterRegExpr,
-                      &FWorkStore, flags);
+        FEngine.FindFiles(pass.Source, "", false, nullptr, pass.SrcName, p.TextInFileRegExpr,
+                          p.FilterRegExpr, &FWorkStore, pass.Flags);
     FStats.SearchedFindTime = Now() - t0;
-    const TQNStringList& srcStats = FWorkStore.GetSection(srcName + "\"Stats");
+    const TQNStringList& srcStats = FWorkStore.GetSection(pass.SrcName + "\"Stats");
     FStats.SearchedFiles = static_cast<int32_t>(StatValue(srcStats, "FileCount"));
     FStats.SearchedFolders = static_cast<int32_t>(StatValue(srcStats, "FolderCount"));
     FStats.SearchedFileSize = StatValue(srcStats, "FileSizeTotal");
-    const bool complete = rootThere && !SearchIncomplete(srcStats);
+    pass.Complete = pass.RootThere && !SearchIncomplete(srcStats);
     if (FRefresh) {
-    } else if (!rootThere)
+    } else if (!pass.RootThere)
         Warn("Warning: Source folder " + FSourceRoot +
              " is missing.  No deletions are repeated and the history is kept.");
-    else if (!complete)
-        Warn("Warning: The search of " + source +
+    else if (!pass.Complete)
+        Warn("Warning: The search of " + pass.Source +
              " was incomplete.  No deletions are repeated and the history is kept.");
-    if (!rootThere && !FRefresh) return;
+    if (!pass.RootThere && !FRefresh) return false;
 
     // Destination: the whole destination search, by name.
     destSearch.join();
     beside.PassMessagesTo(FEngine);
     if (destError) std::rethrow_exception(destError);
     FStats.SearchedDestFindTime = Now() - t0;
-    const TQNStringList& dstStats = FDestStore.GetSection(dstName + "\"Stats");
+    const TQNStringList& dstStats = FDestStore.GetSection(pass.DstName + "\"Stats");
     FStats.SearchedDestFiles = static_cast<int32_t>(StatValue(dstStats, "FileCount"));
     FStats.SearchedDestFolders = static_cast<int32_t>(StatValue(dstStats, "FolderCount"));
     FStats.SearchedDestFileSize = StatValue(dstStats, "FileSizeTotal");
-    const TQNStringList& dstList = FDestStore.GetSection(dstName);
-    const TQNStringList& dstInfos = FDestStore.GetSection(dstName + "\"FileInfo");
-    // Keys point into the listing, which stays as it is for the rest of the pass.
-    std::unordered_map<std::string_view, int> destIndex;
-    destIndex.reserve(dstList.Count());
-    for (int k = 0; k < dstList.Count(); ++k) destIndex.emplace(dstList[k], k);
-    if (FRefresh) {
-        UpgradeBackups(dstList, dstInfos);
-        return;
-    }
+    pass.DstList = &FDestStore.GetSection(pass.DstName);
+    pass.DstInfos = &FDestStore.GetSection(pass.DstName + "\"FileInfo");
+    pass.SrcList = &FWorkStore.GetSection(pass.SrcName);
+    pass.SrcInfos = &FWorkStore.GetSection(pass.SrcName + "\"FileInfo");
+    pass.DestIndex.reserve(pass.DstList->Count());
+    for (int k = 0; k < pass.DstList->Count(); ++k) pass.DestIndex.emplace((*pass.DstList)[k], k);
+    return true;
+}
 
+void TFileSyncMgr::OrderSourceEntries(TPass& pass) {
     // Source entries in name order, without those the filter profiles below this one find.
-    const TQNStringList& srcList = FWorkStore.GetSection(srcName);
-    const TQNStringList& srcInfos = FWorkStore.GetSection(srcName + "\"FileInfo");
+    const TQNStringList& srcList = *pass.SrcList;
     std::unordered_set<std::string> filtered;
-    for (int j = i + 1; j < Profiles.Count() &&
-                        Profiles.Profile(j).Has(O::FilterPreviousProfile);
-         ++j) {
+    for (int j = pass.Index + 1;
+         j < Profiles.Count() && Profiles.Profile(j).Has(O::FilterPreviousProfile); ++j) {
         FPrompter.ShowStatus("Filtering out files...." + Profiles.Line(j));
         const std::string filterName = "ProfileFilter-" + std::to_string(j) + "-Files";
         uint8_t filterFlags = 0;
@@ -583,56 +630,53 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
                                                        filterFlags);
         for (int k = 0; k < found.Count(); ++k) filtered.insert(found[k]);
     }
-    std::vector<int> order;
-    order.reserve(srcList.Count());
+    pass.Order.reserve(srcList.Count());
     for (int k = 0; k < srcList.Count(); ++k)
-        if (!filtered.count(srcList[k])) order.push_back(k);
+        if (!filtered.count(srcList[k])) pass.Order.push_back(k);
     // Folded names order the entries as CompareText does.
-    std::vector<std::string> folded(srcList.Count());
-    for (int k : order) folded[k] = LowerCase(srcList[k]);
-    std::sort(order.begin(), order.end(), [&](int a, int b) { return folded[a] < folded[b]; });
+    pass.Folded.assign(srcList.Count(), std::string());
+    for (int k : pass.Order) pass.Folded[k] = LowerCase(srcList[k]);
+    std::sort(pass.Order.begin(), pass.Order.end(),
+              [&](int a, int b) { return pass.Folded[a] < pass.Folded[b]; });
+}
+
+void TFileSyncMgr::MatchHistory(TPass& pass) {
     // The history entry of each source entry: the one of its own name, else one that
     // differs from it only in case and that no source entry has by its own name (a
     // history written where case did not count). "a.txt" and "A.txt" are two files, and
     // neither is ever judged or deleted by the other's entry.
-    std::vector<int> historyOf(srcList.Count(), -1);
-    {
-        std::unordered_map<std::string_view, int> exact;
-        exact.reserve(p.HistoryFiles.Count());
-        for (int k = 0; k < p.HistoryFiles.Count(); ++k) exact.emplace(p.HistoryFiles[k], k);
-        std::vector<bool> claimed(p.HistoryFiles.Count(), false);
-        for (int k : order)
-            if (auto h = exact.find(srcList[k]); h != exact.end()) {
-                historyOf[k] = h->second;
-                claimed[h->second] = true;
-            }
-        std::unordered_map<std::string, std::vector<int>> byFolded;
-        for (int k = 0; k < p.HistoryFiles.Count(); ++k)
-            if (!claimed[k]) byFolded[LowerCase(p.HistoryFiles[k])].push_back(k);
-        for (int k : order) {
-            if (historyOf[k] >= 0 || byFolded.empty()) continue;
-            auto f = byFolded.find(folded[k]);
-            if (f == byFolded.end()) continue;
-            for (int h : f->second)
-                if (!claimed[h]) {
-                    historyOf[k] = h;
-                    claimed[h] = true;
-                    break;
-                }
+    const TSyncProfile& p = *FProfile;
+    const TQNStringList& srcList = *pass.SrcList;
+    pass.HistoryOf.assign(srcList.Count(), -1);
+    std::unordered_map<std::string_view, int> exact;
+    exact.reserve(p.HistoryFiles.Count());
+    for (int k = 0; k < p.HistoryFiles.Count(); ++k) exact.emplace(p.HistoryFiles[k], k);
+    std::vector<bool> claimed(p.HistoryFiles.Count(), false);
+    for (int k : pass.Order)
+        if (auto h = exact.find(srcList[k]); h != exact.end()) {
+            pass.HistoryOf[k] = h->second;
+            claimed[h->second] = true;
         }
+    std::unordered_map<std::string, std::vector<int>> byFolded;
+    for (int k = 0; k < p.HistoryFiles.Count(); ++k)
+        if (!claimed[k]) byFolded[LowerCase(p.HistoryFiles[k])].push_back(k);
+    for (int k : pass.Order) {
+        if (pass.HistoryOf[k] >= 0 || byFolded.empty()) continue;
+        auto f = byFolded.find(pass.Folded[k]);
+        if (f == byFolded.end()) continue;
+        for (int h : f->second)
+            if (!claimed[h]) {
+                pass.HistoryOf[k] = h;
+                claimed[h] = true;
+                break;
+            }
     }
     FHistorySeen.assign(p.HistoryFiles.Count(), false);
     FProcessed.assign(srcList.Count(), false);
-    if (HistoryPreview || DestPreview) {
-        TQNStringList names, infos;
-        for (int k : order) {
-            names.Add(srcList[k]);
-            infos.Add(k < srcInfos.Count() ? srcInfos[k] : std::string());
-        }
-        Previews(line, names, infos, dstList, dstInfos);
-    }
+}
 
-    FPrompter.ShowStatus("Syncing destination files for profile " + line + "....");
+bool TFileSyncMgr::CompareAndCopy(TPass& pass, bool& flushed) {
+    FPrompter.ShowStatus("Syncing destination files for profile " + pass.Line + "....");
     // New copies are flushed to the disk together, once, before the history records them
     // (FlushCopies); replaced files and backups are flushed one by one as always. A pass
     // that moves files flushes each copy before its source goes.
@@ -642,97 +686,109 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         ~TFlushGuard() { Owner.FlushDeferredWrites(); }
     } flushGuard{FEngine};
     const TDateTime compareStart = Now();
-    const bool destInside = FDestRoot != FSourceRoot && FDestRoot.size() > FSourceRoot.size() &&
-                            FDestRoot.compare(0, FSourceRoot.size(), FSourceRoot) == 0;
     bool cancelled = false;
-    for (int k : order) {
+    for (int k : pass.Order) {
         if (SyncProcessMessages) FEngine.ProcessMessages();
         if (!FEngine.Continue()) {
             cancelled = true;
             break;
         }
-        // The source root itself is no entry of the profile: it maps onto the
-        // destination root, which a deletion must never reach.
-        if (srcList[k].size() <= FSourceRoot.size()) continue;
-        // A destination inside the source: its files are the copies, never sources.
-        if (destInside && srcList[k].compare(0, FDestRoot.size(), FDestRoot) == 0) continue;
         TEntry e;
-        e.SourceIndex = k;
-        e.Source = srcList[k];
-        e.SourceInfo = InfoAt(srcInfos, k);
-        e.Dest = DestName(e.Source, e.SourceInfo);
-        if (e.Dest.size() <= FDestRoot.size()) continue;
-        if (IntoTheSource(e.Dest)) {
-            Warn("Warning: " + e.Dest + " lies in the source folder of the profile.  " + e.Source +
-                 " is not synced.");
-            continue;
-        }
-        const int h = historyOf[k];
-        if (h >= 0) {
-            FHistorySeen[h] = true;
-            e.HistoryInfo = InfoAt(p.HistoryFileInfo, h);
-            e.HistoryTime = e.HistoryInfo.Time;
-        } else if (e.Source != e.Dest || FOptions.Contains(O::PhantomDestination)) {
-            e.HistoryTime = e.SourceInfo.Time;
-        }
+        if (!MakeEntry(pass, k, e)) continue;
         FProcessed[k] = true;
-
-        if (FOptions.Contains(O::PhantomDestination)) {
-            e.DestInfo = e.SourceInfo;
-            e.DestExists = FEngine.EntryExists(e.Dest);
-        } else if (auto d = destIndex.find(e.Dest); d != destIndex.end()) {
-            e.DestInfo = InfoAt(dstInfos, d->second);
-            e.DestExists = true;
-        } else {
-            // Filtered out of the destination search, or not there: ask for it by name.
-            TFileInfoRec info;
-            if (FEngine.FindOne(e.Dest, nullptr, info)) {
-                e.DestInfo = info;
-                e.DestExists = true;
-            }
-        }
-
         if (e.SourceInfo.IsFolder()) {
-            if (!e.DestExists && !FDetectOnly && !BeyondALink(e.Dest)) {
-                std::error_code fec;
-                std::filesystem::path folder(e.Dest);
-                int created = 0;
-                for (auto f = folder.parent_path(); !f.empty() && !std::filesystem::exists(f, fec);
-                     f = f.parent_path())
-                    ++created;
-                if (std::filesystem::create_directories(folder, fec)) FStats.FoldersCreated += created;
-            }
+            SyncFolderEntry(e);
             continue;
         }
-        const bool present = e.DestExists || FOptions.Contains(O::PhantomDestination);
-        const bool compareDates = present && FOptions.Contains(O::SyncIfDateChanged);
-        TFileInfoRec destInfo = e.DestInfo;
-        if (!compareDates) destInfo = TFileInfoRec{EarliestDosTime, 0, -1000, 0, 0};
-        TDecision d = DecideFile(e.Source, e.Dest, e.HistoryTime, compareDates, destInfo,
-                                 e.SourceInfo);
-        // A destination with the source's date that no completed sync recorded is no copy
-        // when its size differs: a new copy whose data had not reached the disk when the
-        // machine went down keeps the source's date under its final name.
-        if (compareDates && !d.Copy && h < 0 && e.Source != e.Dest &&
-            !FOptions.Contains(O::PhantomDestination) && destInfo.Time == e.SourceInfo.Time &&
-            destInfo.Size != e.SourceInfo.Size)
-            d.Copy = true;
-        if (!SyncFile(e, d)) FProcessed[k] = false;
+        if (!SyncFile(e, DecideEntry(e))) FProcessed[k] = false;
     }
-    const bool flushed = FlushCopies(line);
+    flushed = FlushCopies(pass.Line);
     FStats.SyncCompareTime = Now() - compareStart - FStats.CopyTime;
-    if (cancelled) {
-        NotBefore = Now() + 5.0 / 1440;
-        return;
+    return !cancelled;
+}
+
+bool TFileSyncMgr::MakeEntry(const TPass& pass, int k, TEntry& e) {
+    const TQNStringList& srcList = *pass.SrcList;
+    // The source root itself is no entry of the profile: it maps onto the destination
+    // root, which a deletion must never reach.
+    if (srcList[k].size() <= FSourceRoot.size()) return false;
+    // A destination inside the source: its files are the copies, never sources.
+    const bool destInside = FDestRoot != FSourceRoot && FDestRoot.size() > FSourceRoot.size() &&
+                            FDestRoot.compare(0, FSourceRoot.size(), FSourceRoot) == 0;
+    if (destInside && srcList[k].compare(0, FDestRoot.size(), FDestRoot) == 0) return false;
+    e.SourceIndex = k;
+    e.Source = srcList[k];
+    e.SourceInfo = InfoAt(*pass.SrcInfos, k);
+    e.Dest = DestName(e.Source, e.SourceInfo);
+    if (e.Dest.size() <= FDestRoot.size()) return false;
+    if (IntoTheSource(e.Dest)) {
+        Warn("Warning: " + e.Dest + " lies in the source folder of the profile.  " + e.Source +
+             " is not synced.");
+        return false;
+    }
+    const TSyncProfile& p = *FProfile;
+    e.HistoryIndex = pass.HistoryOf[k];
+    if (e.HistoryIndex >= 0) {
+        FHistorySeen[e.HistoryIndex] = true;
+        e.HistoryInfo = InfoAt(p.HistoryFileInfo, e.HistoryIndex);
+        e.HistoryTime = e.HistoryInfo.Time;
+    } else if (e.Source != e.Dest || FOptions.Contains(O::PhantomDestination)) {
+        e.HistoryTime = e.SourceInfo.Time;
     }
 
+    if (FOptions.Contains(O::PhantomDestination)) {
+        e.DestInfo = e.SourceInfo;
+        e.DestExists = FEngine.EntryExists(e.Dest);
+    } else if (auto d = pass.DestIndex.find(e.Dest); d != pass.DestIndex.end()) {
+        e.DestInfo = InfoAt(*pass.DstInfos, d->second);
+        e.DestExists = true;
+    } else {
+        // Filtered out of the destination search, or not there: ask for it by name.
+        TFileInfoRec info;
+        if (FEngine.FindOne(e.Dest, nullptr, info)) {
+            e.DestInfo = info;
+            e.DestExists = true;
+        }
+    }
+    return true;
+}
+
+void TFileSyncMgr::SyncFolderEntry(const TEntry& e) {
+    if (e.DestExists || FDetectOnly || BeyondALink(e.Dest)) return;
+    std::error_code fec;
+    std::filesystem::path folder(e.Dest);
+    int created = 0;
+    for (auto f = folder.parent_path(); !f.empty() && !std::filesystem::exists(f, fec);
+         f = f.parent_path())
+        ++created;
+    if (std::filesystem::create_directories(folder, fec)) FStats.FoldersCreated += created;
+}
+
+TFileSyncMgr::TDecision TFileSyncMgr::DecideEntry(const TEntry& e) {
+    const bool present = e.DestExists || FOptions.Contains(O::PhantomDestination);
+    const bool compareDates = present && FOptions.Contains(O::SyncIfDateChanged);
+    TFileInfoRec destInfo = e.DestInfo;
+    if (!compareDates) destInfo = TFileInfoRec{EarliestDosTime, 0, -1000, 0, 0};
+    TDecision d = DecideFile(e.Source, e.Dest, e.HistoryTime, compareDates, destInfo, e.SourceInfo);
+    // A destination with the source's date that no completed sync recorded is no copy
+    // when its size differs: a new copy whose data had not reached the disk when the
+    // machine went down keeps the source's date under its final name.
+    if (compareDates && !d.Copy && e.HistoryIndex < 0 && e.Source != e.Dest &&
+        !FOptions.Contains(O::PhantomDestination) && destInfo.Time == e.SourceInfo.Time &&
+        destInfo.Size != e.SourceInfo.Size)
+        d.Copy = true;
+    return d;
+}
+
+void TFileSyncMgr::FinishPass(TPass& pass, bool flushed, TDateTime runStart) {
+    TSyncProfile& p = *FProfile;
     NotBefore = 0;
     std::vector<TEntry> postponed;
     if (FOptions.Contains(O::SyncDeletedObjects)) {
-        if (complete)
-            SyncDeleted(i, postponed);
+        if (pass.Complete)
+            SyncDeleted(pass.Index, postponed);
         else
-            Log(liWarning, "Warning: Deletions of profile " + line + " not repeated.");
+            Log(liWarning, "Warning: Deletions of profile " + pass.Line + " not repeated.");
     }
     if (p.ChangeCount > 0) {
         p.ChangeDetectedTime = Now();
@@ -741,16 +797,22 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
         p.ChangeDetectedTime = p.LastDetectTime + NoChangeDetected;
     }
     if (OnProfilesChanged) OnProfilesChanged();
+    if (p.ChangeCount > 0 || !pass.Complete || !FEngine.Continue() || !flushed) return;
+    RecordHistory(pass, postponed);
+}
 
+void TFileSyncMgr::RecordHistory(TPass& pass, const std::vector<TEntry>& postponed) {
     // The new history: the processed source entries, plus deletions still to come.
-    if (p.ChangeCount > 0 || !complete || !FEngine.Continue() || !flushed) return;
+    TSyncProfile& p = *FProfile;
+    const TQNStringList& srcList = *pass.SrcList;
+    const TQNStringList& srcInfos = *pass.SrcInfos;
     std::vector<int> kept;
-    kept.reserve(order.size());
-    for (int k : order)
+    kept.reserve(pass.Order.size());
+    for (int k : pass.Order)
         if (FProcessed[k]) kept.push_back(k);
     TQNStringList files, infos;
-    TQNStringList& listed = FWorkStore.GetSection(srcName);
-    TQNStringList& listedInfos = FWorkStore.GetSection(srcName + "\"FileInfo");
+    TQNStringList& listed = FWorkStore.GetSection(pass.SrcName);
+    TQNStringList& listedInfos = FWorkStore.GetSection(pass.SrcName + "\"FileInfo");
     if (srcInfos.Count() >= srcList.Count() && !listed.Sorted() && !listedInfos.Sorted()) {
         // The listing is not needed any more: its lines move into the history.
         listed.Select(kept);
@@ -771,9 +833,8 @@ void TFileSyncMgr::FullScan(int i, TSyncStats& /*stats*/, TDateTime runStart) {
     }
     p.HistoryFiles.TakeFrom(std::move(files));
     p.HistoryFileInfo.TakeFrom(std::move(infos));
-    p.HistoryStats.Assign(srcStats);
+    p.HistoryStats.Assign(FWorkStore.GetSection(pass.SrcName + "\"Stats"));
 }
-
 TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const std::string& source, const std::string& dest,
                                                  uint32_t historyTime, bool destExists,
                                                  const TFileInfoRec& destInfo,

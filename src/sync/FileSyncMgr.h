@@ -189,8 +189,27 @@ public:
 
 private:
     struct TEntry;
+    struct TPass;
     void ProcessProfile(int index, TSyncStats& stats, TDateTime runStart);
-    void FullScan(int index, TSyncStats& stats, TDateTime runStart);
+    // One pass over a profile, in these steps: SetupPass (roots, location models, search
+    // flags), SearchPass (the source and, beside it, the destination; false when there is
+    // nothing to compare), OrderSourceEntries (filter profiles, name order), MatchHistory,
+    // the previews, CompareAndCopy (MakeEntry, then SyncFolderEntry or DecideEntry and
+    // SyncFile for each entry; false when cancelled), and FinishPass (the deletions, the
+    // detection times and RecordHistory).
+    void FullScan(int index, TDateTime runStart);
+    void SetupPass(TPass& pass);
+    bool SearchPass(TPass& pass);
+    void OrderSourceEntries(TPass& pass);
+    void MatchHistory(TPass& pass);
+    bool CompareAndCopy(TPass& pass, bool& flushed);
+    // The entry of source line K with its destination and history; false when the line
+    // is no entry of the profile (the root, a copy inside the source, an unmappable name).
+    bool MakeEntry(const TPass& pass, int k, TEntry& e);
+    void SyncFolderEntry(const TEntry& e);
+    TDecision DecideEntry(const TEntry& e);
+    void FinishPass(TPass& pass, bool flushed, TDateTime runStart);
+    void RecordHistory(TPass& pass, const std::vector<TEntry>& postponed);
     bool SyncFile(const TEntry& e, const TDecision& d);
     void SyncDeleted(int index, std::vector<TEntry>& postponed);
     // The previews asked for; cancels the run unless the user goes on.
