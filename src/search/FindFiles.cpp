@@ -762,17 +762,34 @@ struct TDirent64 {
     char Name[1];
 };
 
-struct TLeanItem {
-    uint32_t Off;
-    uint32_t Len;
-    unsigned char Type;
-};
-
 // Folders deeper than this are opened by their full path, so that a deep tree never
 // holds more than this many descriptors open.
 constexpr int kMaxOpenDepth = 256;
 
 }  // namespace
+
+// One local folder being walked: its names (in one arena) with their types, and how its
+// entries are opened.
+struct TFindFiles::TLocalFolder {
+    struct TItem {
+        uint32_t Off;
+        uint32_t Len;
+        unsigned char Type;
+    };
+    TLocalFolder(const std::string& path, int depth) : Path(path), Depth(depth) {}
+    const std::string& Path;
+    int Depth = 0;
+    struct stat Self {};
+    std::string Arena;
+    std::vector<TItem> Items;
+    int DirFd = AT_FDCWD;  // the folder's descriptor, or AT_FDCWD when reached by full paths
+    bool KeepFd = true;
+    TFolderNotes* Notes = nullptr;
+    std::string FullName;  // scratch for full paths
+    std::string_view NameOf(const TItem& it) const {
+        return std::string_view(Arena).substr(it.Off, it.Len);
+    }
+};
 
 void TFindFiles::WalkLocalFolder(TFindFileParam& p, int parentFd, const std::string& openName,
                                  const std::string& path, int depth) {
@@ -781,6 +798,50 @@ void TFindFiles::WalkLocalFolder(TFindFileParam& p, int parentFd, const std::str
         return;
     }
     if (p.LogFolders) ShowStatus("Searching " + path + "...", llProgress, false);
+    TLocalFolder f(path, depth);
+    const int fd = OpenLocalFolder(p, parentFd, openName, path, depth, f.Self);
+    if (fd < 0) return;
+    TFdCloser closer{fd};
+    TFolderLeave leave{p};
+    if (!EnterFolder(p, uint64_t(f.Self.st_dev), uint64_t(f.Self.st_ino), path)) return;
+    leave.Active = true;
+    if (!ReadLocalNames(p, fd, f)) return;
+    TypeAndSortLocalNames(fd, f);
+    TFolderNotes notes(this, path);
+    for (const auto& it : f.Items)
+        if (it.Type != DT_DIR) notes.AddName(f.NameOf(it));
+    f.Notes = notes.Empty() ? nullptr : &notes;
+
+    // Deep folders give their descriptor back and are reached by full paths.
+    f.KeepFd = depth < kMaxOpenDepth;
+    f.DirFd = fd;
+    if (!f.KeepFd) {
+        ::close(fd);
+        closer.Fd = -1;
+        f.DirFd = AT_FDCWD;
+    }
+
+    // A plain file name without recursion is looked up, not searched for.
+    int only = -1;
+    if (!(p.Flags & fsRecurse) && !p.Masks.empty()) {
+        for (size_t i = 0; i < f.Items.size(); ++i)
+            if (f.Items[i].Type != DT_DIR && f.NameOf(f.Items[i]) == p.Masks) {
+                only = int(i);
+                break;
+            }
+    }
+    if (only >= 0) {
+        ExamineLocalEntry(p, f, only);
+    } else {
+        ExamineLocalEntry(p, f, -1);
+        for (size_t i = 0; i < f.Items.size() && !p.Cancelled; ++i) ExamineLocalEntry(p, f, int(i));
+    }
+    if (!(p.Flags & fsRecurse) && (p.Flags & fsFolders))
+        for (const auto& it : f.Items) p.FolderCount += it.Type == DT_DIR ? 1 : 0;
+}
+
+int TFindFiles::OpenLocalFolder(TFindFileParam& p, int parentFd, const std::string& openName,
+                                const std::string& path, int depth, struct stat& self) {
     // The root may be reached through a link; every folder below only as a folder.
     int fd = depth == 0 || parentFd == AT_FDCWD
                  ? ::open(depth == 0 ? path.c_str() : openName.c_str(),
@@ -788,121 +849,90 @@ void TFindFiles::WalkLocalFolder(TFindFileParam& p, int parentFd, const std::str
                  : ::openat(parentFd, openName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        if (depth == 0 && (err == ENOENT || err == ENOTDIR)) return;  // nothing there to find
+        if (depth == 0 && (err == ENOENT || err == ENOTDIR)) return -1;  // nothing there to find
         if (depth > 0 && (err == ENOENT || err == ENOTDIR || err == ELOOP))
             Unreadable(p, "Cannot list folder \"" + path + "\": it is no longer a folder.");
         else
             Unreadable(p, "Cannot list folder \"" + path + "\": " + SysErrorMessage(err));
-        return;
+        return -1;
     }
-    TFdCloser closer{fd};
-    struct stat self {};
     if (::fstat(fd, &self) != 0) {
         Unreadable(p, "Cannot list folder \"" + path + "\": " + SysErrorMessage(errno));
-        return;
+        ::close(fd);
+        return -1;
     }
-    TFolderLeave leave{p};
-    if (!EnterFolder(p, uint64_t(self.st_dev), uint64_t(self.st_ino), path)) return;
-    leave.Active = true;
+    return fd;
+}
 
+bool TFindFiles::ReadLocalNames(TFindFileParam& p, int fd, TLocalFolder& f) {
     // The names, read in large blocks.
-    std::string arena;
-    std::vector<TLeanItem> items;
     if (FDirBuffer.size() < 256 * 1024) FDirBuffer.resize(256 * 1024);
     for (;;) {
         long n = ::syscall(SYS_getdents64, fd, FDirBuffer.data(), FDirBuffer.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            Unreadable(p, "Cannot list folder \"" + path + "\": " + SysErrorMessage(errno));
-            return;
+            Unreadable(p, "Cannot list folder \"" + f.Path + "\": " + SysErrorMessage(errno));
+            return false;
         }
-        if (n == 0) break;
+        if (n == 0) return true;
         for (long off = 0; off < n;) {
             const auto* d = reinterpret_cast<const TDirent64*>(FDirBuffer.data() + off);
             off += d->RecLen;
             const char* nm = d->Name;
             if (nm[0] == '.' && (nm[1] == 0 || (nm[1] == '.' && nm[2] == 0))) continue;
             size_t len = std::strlen(nm);
-            items.push_back({uint32_t(arena.size()), uint32_t(len), d->Type});
-            arena.append(nm, len);
+            f.Items.push_back({uint32_t(f.Arena.size()), uint32_t(len), d->Type});
+            f.Arena.append(nm, len);
         }
     }
-    auto nameOf = [&](const TLeanItem& it) { return std::string_view(arena).substr(it.Off, it.Len); };
-    for (TLeanItem& it : items) {
+}
+
+void TFindFiles::TypeAndSortLocalNames(int fd, TLocalFolder& f) {
+    for (auto& it : f.Items) {
         if (it.Type != DT_UNKNOWN) continue;
         struct stat st {};
-        std::string nm(nameOf(it));
+        std::string nm(f.NameOf(it));
         if (::fstatat(fd, nm.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             it.Type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK
                       : S_ISREG(st.st_mode) ? DT_REG : DT_FIFO;
     }
     // The listing's order: the others sorted ignoring case, ties byte-wise.
-    std::sort(items.begin(), items.end(), [&](const TLeanItem& a, const TLeanItem& b) {
-        std::string_view x = nameOf(a), y = nameOf(b);
+    std::sort(f.Items.begin(), f.Items.end(), [&](const auto& a, const auto& b) {
+        std::string_view x = f.NameOf(a), y = f.NameOf(b);
         int c = CompareText(x, y);
         return c != 0 ? c < 0 : CompareStr(x, y) < 0;
     });
-    TFolderNotes notes(this, path);
-    for (const TLeanItem& it : items)
-        if (it.Type != DT_DIR) notes.AddName(nameOf(it));
-    TFolderNotes* notesPtr = notes.Empty() ? nullptr : &notes;
+}
 
-    // Deep folders give their descriptor back and are reached by full paths.
-    const bool keepFd = depth < kMaxOpenDepth;
-    int dirFd = fd;
-    if (!keepFd) {
-        ::close(fd);
-        closer.Fd = -1;
-        dirFd = AT_FDCWD;
-    }
-    std::string fullName;
-    auto examine = [&](int index) {
-        TFindEntry e;
-        e.InRoot = depth == 0;
-        if (index < 0) {
-            e.IsFolder = e.IsSelf = true;
-            e.SetLocal(&path, std::string_view(), dirFd, ".", DT_DIR, nullptr);
-            e.SetInfo(InfoFromStat(self, nullptr));
-        } else {
-            const TLeanItem& it = items[size_t(index)];
-            std::string_view nm = nameOf(it);
-            e.IsFolder = it.Type == DT_DIR;
-            e.Name = e.IsFolder ? std::string_view() : nm;
-            std::string_view open = nm;
-            if (!keepFd) {
-                fullName = path;
-                fullName.append(nm);
-                open = fullName;
-            }
-            e.SetLocal(&path, nm, dirFd, open, it.Type, notesPtr);
-        }
-        bool descend = true;
-        const bool accepted = FileMatches(p, e, descend);
-        if (FMainGauge) FMainGauge->AddProgress(1);
-        if (accepted) Accept(p, e);
-        if ((p.Flags & fsRecurse) && e.IsFolder && descend && !e.IsSelf && !p.Cancelled) {
-            ++p.FolderCount;
-            std::string sub = e.Location();
-            WalkLocalFolder(p, dirFd, keepFd ? std::string(e.OpenName) : sub, sub, depth + 1);
-        }
-    };
-
-    int only = -1;
-    if (!(p.Flags & fsRecurse) && !p.Masks.empty()) {
-        for (size_t i = 0; i < items.size(); ++i)
-            if (items[i].Type != DT_DIR && nameOf(items[i]) == p.Masks) {
-                only = int(i);
-                break;
-            }
-    }
-    if (only >= 0) {
-        examine(only);
+void TFindFiles::ExamineLocalEntry(TFindFileParam& p, TLocalFolder& f, int index) {
+    TFindEntry e;
+    e.InRoot = f.Depth == 0;
+    if (index < 0) {  // the folder itself
+        e.IsFolder = e.IsSelf = true;
+        e.SetLocal(&f.Path, std::string_view(), f.DirFd, ".", DT_DIR, nullptr);
+        e.SetInfo(InfoFromStat(f.Self, nullptr));
     } else {
-        examine(-1);
-        for (size_t i = 0; i < items.size() && !p.Cancelled; ++i) examine(int(i));
+        const auto& it = f.Items[size_t(index)];
+        std::string_view nm = f.NameOf(it);
+        e.IsFolder = it.Type == DT_DIR;
+        e.Name = e.IsFolder ? std::string_view() : nm;
+        std::string_view open = nm;
+        if (!f.KeepFd) {
+            f.FullName = f.Path;
+            f.FullName.append(nm);
+            open = f.FullName;
+        }
+        e.SetLocal(&f.Path, nm, f.DirFd, open, it.Type, f.Notes);
     }
-    if (!(p.Flags & fsRecurse) && (p.Flags & fsFolders))
-        for (const TLeanItem& it : items) p.FolderCount += it.Type == DT_DIR ? 1 : 0;
+    bool descend = true;
+    const bool accepted = FileMatches(p, e, descend);
+    if (FMainGauge) FMainGauge->AddProgress(1);
+    if (accepted) Accept(p, e);
+    if ((p.Flags & fsRecurse) && e.IsFolder && descend && !e.IsSelf && !p.Cancelled) {
+        ++p.FolderCount;
+        std::string sub = e.Location();
+        WalkLocalFolder(p, f.DirFd, f.KeepFd ? std::string(e.OpenName) : sub, sub, f.Depth + 1);
+    }
 }
 
 bool TFindFiles::FileMatches(TFindFileParam& p, TFindEntry& e, bool& descend) {

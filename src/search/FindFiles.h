@@ -57,6 +57,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 class ILogMemo;
 class IStatusControl;
 
@@ -293,8 +295,17 @@ private:
     void FindFileMain(TFindFileParam& p);
     void SearchLocation(TFindFileParam& p, const std::string& location);
     void SearchFolder(TFindFileParam& p, TURLParts& folder, int depth);
+    // A local folder is walked in steps: OpenLocalFolder (-1 when it cannot be, reported),
+    // ReadLocalNames, TypeAndSortLocalNames, then ExamineLocalEntry for the folder itself
+    // (index -1) and each name, which walks the subfolders.
+    struct TLocalFolder;
     void WalkLocalFolder(TFindFileParam& p, int parentFd, const std::string& openName,
                          const std::string& path, int depth);
+    int OpenLocalFolder(TFindFileParam& p, int parentFd, const std::string& openName,
+                        const std::string& path, int depth, struct stat& self);
+    bool ReadLocalNames(TFindFileParam& p, int fd, TLocalFolder& f);
+    void TypeAndSortLocalNames(int fd, TLocalFolder& f);
+    void ExamineLocalEntry(TFindFileParam& p, TLocalFolder& f, int index);
     void ExamineEntry(TFindFileParam& p, TURLParts& folder, int index, int depth, bool local,
                       const std::string& prefix, const TQNStringList& names,
                       const TQNStringList& infos, const TQNStringList& comments);
