@@ -73,23 +73,6 @@ int Fail(const std::string& message) {
     return 2;
 }
 
-// Splits at runs of two or more "|".
-std::vector<std::string> SplitLocations(const std::string& text) {
-    std::vector<std::string> out;
-    std::string cur;
-    for (size_t i = 0; i < text.size();) {
-        if (text[i] == '|' && i + 1 < text.size() && text[i + 1] == '|') {
-            while (i < text.size() && text[i] == '|') ++i;
-            out.push_back(cur);
-            cur.clear();
-        } else {
-            cur += text[i++];
-        }
-    }
-    out.push_back(cur);
-    return out;
-}
-
 }  // namespace
 
 int RunFindCommand(const std::vector<std::string>& args) {
@@ -155,7 +138,7 @@ int RunFindCommand(const std::vector<std::string>& args) {
             return Fail(std::string("bad ") + what + " pattern '" + *pattern + "': " + e.what());
         }
     }
-    for (const std::string& group : SplitLocations(positional[1]))
+    for (const std::string& group : SplitAtRuns(positional[1], true))
         for (const std::string& mask : SplitMasks(group)) {
             try {
                 TMask m(mask);
@@ -187,7 +170,7 @@ int RunFindCommand(const std::vector<std::string>& args) {
         cwd = buf.data();
     }
     std::string locations;
-    for (const std::string& loc : SplitLocations(positional[0])) {
+    for (const std::string& loc : SplitAtRuns(positional[0], false)) {
         std::string full = loc;
         if (!full.empty() && full[0] != '/' && ExtractScheme(full).empty())
             full = (cwd == "/" ? std::string("/") : cwd + "/") + full;

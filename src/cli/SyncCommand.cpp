@@ -193,20 +193,24 @@ public:
         FProgress.Clear();
         std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
     }
-    TMsgDlgBtn MessageDlg(const std::string& text, TMsgDlgType,
+    TMsgDlgBtn MessageDlg(const std::string& text, TMsgDlgType type,
                           const TMsgDlgButtons& buttons) override {
+        return Ask(TSyncQuestion::Other, text, type, buttons);
+    }
+    TMsgDlgBtn Ask(TSyncQuestion kind, const std::string& text, TMsgDlgType,
+                   const TMsgDlgButtons& buttons) override {
         FProgress.Clear();
-        if (Quiet) return SafeAnswer(text, buttons);
+        if (Quiet) return SafeAnswer(kind, buttons);
         if (FIn) {
-            if (auto answer = Ask(text, buttons)) return *answer;
+            if (auto answer = AskUser(text, buttons)) return *answer;
         }
-        TMsgDlgBtn answer = SafeAnswer(text, buttons);
+        TMsgDlgBtn answer = SafeAnswer(kind, buttons);
         ++SafeAnswers;
         std::string question = Plain(text);
         for (char& c : question)
             if (c == '\n') c = ' ';
         std::fprintf(stderr, "%snobody to ask \"%s\": answered %s%s.\n", Me, question.c_str(),
-                     ButtonName(answer), Reason(text, answer));
+                     ButtonName(answer), Reason(kind, answer));
         return answer;
     }
     // Documents are only written under the name given on the command line.
@@ -214,26 +218,23 @@ public:
     void ShowStatus(const std::string& text) override { FProgress.SetStatusText(text); }
 
 private:
-    static bool IsBackupQuestion(const std::string& text) {
-        return text.find("like to backup the destination file?") != std::string::npos;
-    }
     // Cancel where offered (a newer destination is kept, deletions wait), No otherwise
     // (a document of a newer version is not opened) - except that a destination which
     // changed on its own is backed up before the source replaces it.
-    static TMsgDlgBtn SafeAnswer(const std::string& text, const TMsgDlgButtons& buttons) {
-        if (IsBackupQuestion(text) && Offers(buttons, TMsgDlgBtn::mbYes)) return TMsgDlgBtn::mbYes;
+    static TMsgDlgBtn SafeAnswer(TSyncQuestion kind, const TMsgDlgButtons& buttons) {
+        if (kind == TSyncQuestion::BothChanged && Offers(buttons, TMsgDlgBtn::mbYes))
+            return TMsgDlgBtn::mbYes;
         return EscapeAnswer(buttons);
     }
-    static const char* Reason(const std::string& text, TMsgDlgBtn answer) {
-        if (IsBackupQuestion(text) && answer == TMsgDlgBtn::mbYes)
+    static const char* Reason(TSyncQuestion kind, TMsgDlgBtn answer) {
+        if (kind == TSyncQuestion::BothChanged && answer == TMsgDlgBtn::mbYes)
             return " (the destination is backed up before it is replaced)";
-        if (text.find("is newer than source") != std::string::npos && answer == TMsgDlgBtn::mbCancel)
+        if (kind == TSyncQuestion::DestinationNewer && answer == TMsgDlgBtn::mbCancel)
             return " (the newer destination is kept)";
-        if (text.find("preparing for deletion") != std::string::npos)
-            return " (nothing is deleted)";
+        if (kind == TSyncQuestion::LargeDeletion) return " (nothing is deleted)";
         return "";
     }
-    std::optional<TMsgDlgBtn> Ask(const std::string& text, const TMsgDlgButtons& buttons) {
+    std::optional<TMsgDlgBtn> AskUser(const std::string& text, const TMsgDlgButtons& buttons) {
         std::string choices;
         for (TMsgDlgBtn b : buttons) {
             const char* name = ButtonName(b);
@@ -454,28 +455,6 @@ int AddProfile(const TArgs& a, TSyncDocument& doc, TFindFiles& engine) {
     return 0;
 }
 
-// Hands the settings, the run state and the history of From to To; the long lists are
-// moved, not copied (a history can hold a hundred thousand entries).
-void HandOver(TSyncProfile& from, TSyncProfile& to) {
-    to.Options = from.Options;
-    to.DetectInterval = from.DetectInterval;
-    to.SyncDelay = from.SyncDelay;
-    to.LastDetectTime = from.LastDetectTime;
-    to.DetectOnly = from.DetectOnly;
-    to.ChangeCount = from.ChangeCount;
-    to.ChangeDetectedTime = from.ChangeDetectedTime;
-    to.Selected = from.Selected;
-    to.FilterRegExpr = from.FilterRegExpr;
-    to.TextInFileRegExpr = from.TextInFileRegExpr;
-    to.HistoryFiles = std::move(from.HistoryFiles);
-    to.HistoryFileInfo = std::move(from.HistoryFileInfo);
-    to.HistoryStats = std::move(from.HistoryStats);
-    to.FTPSourceLoginInfo.Assign(from.FTPSourceLoginInfo);
-    to.FTPDestLoginInfo.Assign(from.FTPDestLoginInfo);
-    to.WatchFiles = std::move(from.WatchFiles);
-    to.WatchFileInfo = std::move(from.WatchFileInfo);
-}
-
 // Why a profile cannot take part in a manual run, or empty.
 std::string NotRunnable(const TSyncProfileList& profiles, int i) {
     const TSyncProfile& p = profiles.Profile(i);
@@ -568,22 +547,19 @@ int RunSyncCommand(const std::vector<std::string>& args) {
         progress.Clear();
         std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
     };
+    GiveProfilesToEngine(profiles, mgr.Profiles);
     for (int i = 0; i < profiles.Count(); ++i) {
-        TSyncProfile& p = profiles.Profile(i);
-        std::unique_ptr<TSyncProfile> copy = NewProfile(false);
-        HandOver(p.EngineCopy ? *p.EngineCopy : p, *copy);
-        CopyProfileSettings(p, *copy);
-        copy->Selected = chosen[i];
+        TSyncProfile& copy = mgr.Profiles.Profile(i);
+        copy.Selected = chosen[i];
         if (a.DetectOnly) {
             // A detection pass of every chosen profile, due at once.
-            copy->Selected = false;
-            copy->Options.Exclude(O::AutoRefresh);
-            copy->Options.Set(O::AutoDetect, chosen[i]);
-            copy->LastDetectTime = 0;
-            copy->ChangeCount = 0;
-            copy->ChangeDetectedTime = NoChangeDetected;
+            copy.Selected = false;
+            copy.Options.Exclude(O::AutoRefresh);
+            copy.Options.Set(O::AutoDetect, chosen[i]);
+            copy.LastDetectTime = 0;
+            copy.ChangeCount = 0;
+            copy.ChangeDetectedTime = NoChangeDetected;
         }
-        mgr.Profiles.Add(profiles.Line(i), std::move(copy));
     }
 
     int changes = 0;
@@ -640,14 +616,7 @@ int RunSyncCommand(const std::vector<std::string>& args) {
     } else {
         // The new history and run state go into the document before anything is printed;
         // the user's choice of profiles stays as it was.
-        for (int i = 0; i < profiles.Count(); ++i) {
-            TSyncProfile& p = profiles.Profile(i);
-            TSyncProfile& kept = p.EngineCopy ? *p.EngineCopy : p;  // what is saved
-            const bool selected = p.Selected;
-            HandOver(mgr.Profiles.Profile(i), kept);
-            kept.Selected = p.Selected = selected;
-            p.Options = kept.Options;
-        }
+        TakeProfilesFromEngine(mgr.Profiles, profiles);
         if (!doc.SaveFile()) {
             std::fprintf(stderr, "%sthe document %s could not be saved\n", Me, docPath.c_str());
             ++problems;

@@ -49,34 +49,6 @@ bool HasPrefix(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
-// Splits Text at every run of two or more "|". With Sets, a "|" inside a mask set ("[|]")
-// is part of its text.
-std::vector<std::string> SplitAtRuns(std::string_view text, bool sets) {
-    std::vector<std::string> out;
-    std::string cur;
-    size_t i = 0;
-    while (i < text.size()) {
-        char c = text[i];
-        if (sets && c == '[') {
-            size_t close = text.find(']', i + 1);
-            if (close != std::string_view::npos) {
-                cur.append(text.substr(i, close + 1 - i));
-                i = close + 1;
-                continue;
-            }
-        }
-        if (c == '|' && i + 1 < text.size() && text[i + 1] == '|') {
-            while (i < text.size() && text[i] == '|') ++i;
-            out.push_back(std::move(cur));
-            cur.clear();
-            continue;
-        }
-        cur += c;
-        ++i;
-    }
-    out.push_back(std::move(cur));
-    return out;
-}
 
 std::string ReplaceStarDotStar(const std::string& masks) {
     std::string out;
@@ -150,6 +122,33 @@ std::string PadRight(const std::string& s, size_t width) {
 }
 
 }  // namespace
+
+std::vector<std::string> SplitAtRuns(std::string_view text, bool sets) {
+    std::vector<std::string> out;
+    std::string cur;
+    size_t i = 0;
+    while (i < text.size()) {
+        char c = text[i];
+        if (sets && c == '[') {
+            size_t close = text.find(']', i + 1);
+            if (close != std::string_view::npos) {
+                cur.append(text.substr(i, close + 1 - i));
+                i = close + 1;
+                continue;
+            }
+        }
+        if (c == '|' && i + 1 < text.size() && text[i + 1] == '|') {
+            while (i < text.size() && text[i] == '|') ++i;
+            out.push_back(std::move(cur));
+            cur.clear();
+            continue;
+        }
+        cur += c;
+        ++i;
+    }
+    out.push_back(std::move(cur));
+    return out;
+}
 
 // --- TFindEntry ----------------------------------------------------------------------------
 

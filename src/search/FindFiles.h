@@ -60,6 +60,10 @@
 #include <sys/stat.h>
 
 class ILogMemo;
+
+// Splits a list of locations or of mask groups at every run of two or more "|", as the
+// engine does. With Sets (mask groups), a "|" inside a mask set ("[|]") is part of its text.
+std::vector<std::string> SplitAtRuns(std::string_view text, bool sets);
 class IStatusControl;
 
 // Search flags (one byte).

@@ -270,7 +270,7 @@ void TFileSyncMgr::Previews(const std::string& line, const TQNStringList& source
             return;
         }
         if (OnCompareFiles) OnCompareFiles(otherFile, sourceFile);
-        if (FPrompter.MessageDlg("Continue?", TMsgDlgType::mtConfirmation,
+        if (FPrompter.Ask(TSyncQuestion::PreviewContinue, "Continue?", TMsgDlgType::mtConfirmation,
                                  {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}) != TMsgDlgBtn::mbOK)
             FEngine.Cancel();
     }
@@ -847,7 +847,7 @@ TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const std::string& source, cons
     } else if (st < dt) {
         d.Copy = st != historyTime;
         if (FOptions.Contains(O::PromptIfNewer)) {
-            TMsgDlgBtn a = FPrompter.MessageDlg(
+            TMsgDlgBtn a = FPrompter.Ask(TSyncQuestion::DestinationNewer,
                 "Destination \r\n" + dest + "\r\nis newer than source \r\n" + source +
                     ".\r\nBackup Destination File before syncing?",
                 TMsgDlgType::mtConfirmation,
@@ -867,7 +867,7 @@ TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const std::string& source, cons
     } else {
         if (!(FOptions.Contains(O::BackupIfChanged) && st > historyTime) && historyTime != dt) {
             if (FOptions.Contains(O::PromptIfNewer)) {
-                TMsgDlgBtn a = FPrompter.MessageDlg(
+                TMsgDlgBtn a = FPrompter.Ask(TSyncQuestion::BothChanged,
                     "Both the source\r\n" + source + "\r\nand destination \r\n" + dest +
                         "\r\nfiles have changed.  \r\nWould you like to backup the destination "
                         "file?",
@@ -1081,7 +1081,7 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
             " files/folders.\r\n" +
             "There may be a mistake in the source part of the profile in the new search.\r\n" +
             "You want to delete the " + std::to_string(count) + " files?";
-        if (FPrompter.MessageDlg(text, TMsgDlgType::mtWarning,
+        if (FPrompter.Ask(TSyncQuestion::LargeDeletion, text, TMsgDlgType::mtWarning,
                                  {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}) != TMsgDlgBtn::mbOK)
             return;
     }

@@ -397,7 +397,7 @@ bool TSyncDocument::LoadFile(const std::string& path, const TQNStringList* curre
     Trace(FHost, "After Loading file-size=" + std::to_string(std::filesystem::file_size(name, ec)));
     const std::string version = parsed.ReadString(SyncSection::Options, "Version", FMWOldestVersion);
     if (CompareStr(version, FAppVersion) > 0 && CompareStr(FAppVersion, "9") <= 0) {
-        TMsgDlgBtn answer = FPrompter.MessageDlg(
+        TMsgDlgBtn answer = FPrompter.Ask(TSyncQuestion::NewerDocument,
             name + "\r\n" + "was made/saved with a newer version of FMW.\r\n" +
                 "Continuing could result in unpredictable results.\r\n" +
                 "Upgrade to the latest FMW.\r\n" + "Continue using this file?",
@@ -439,7 +439,7 @@ std::string TSyncDocument::AskSaveName() {
     name = AbsolutePath(name);
     std::error_code ec;
     if (std::filesystem::exists(name, ec) &&
-        FPrompter.MessageDlg("File exists!  Do you wish to overwrite?",
+        FPrompter.Ask(TSyncQuestion::OverwriteDocument, "File exists!  Do you wish to overwrite?",
                              TMsgDlgType::mtConfirmation,
                              {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo}) != TMsgDlgBtn::mbYes)
         return {};
@@ -509,7 +509,7 @@ bool TSyncDocument::QuerySaveChanges() {
     if (!FModified) return true;
     std::string text = "Do you wish to save changes" +
                        (FFileName.empty() ? std::string() : " to " + FFileName) + "?";
-    switch (FPrompter.MessageDlg(text, TMsgDlgType::mtConfirmation,
+    switch (FPrompter.Ask(TSyncQuestion::SaveChanges, text, TMsgDlgType::mtConfirmation,
                                  {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel})) {
         case TMsgDlgBtn::mbYes: return SaveFile();
         case TMsgDlgBtn::mbNo: return true;
@@ -609,7 +609,7 @@ bool TSyncDocument::SetDest(const std::vector<int>& selected, std::string_view t
     // Local and remote locations alike separate folders with "/".
     if (!dest.empty() && !HasExtension(dest) && dest.back() != '/' && dest.back() != '\\' &&
         dest.find("<file") == std::string::npos && dest.find("<ext") == std::string::npos &&
-        FPrompter.MessageDlg("Would you like to put a \"/\" at the end of the Destination?\r\n"
+        FPrompter.Ask(TSyncQuestion::DestinationIsFolder, "Would you like to put a \"/\" at the end of the Destination?\r\n"
                              "A \"/\" copies to a directory\r\n"
                              "Without indicates dest is a filename",
                              TMsgDlgType::mtConfirmation,

@@ -77,8 +77,10 @@ std::unique_ptr<TSyncProfile> NewProfile(bool addEngineCopy) {
     return p;
 }
 
-void CopyProfile(const TSyncProfile& from, TSyncProfile& to) {
-    if (&from == &to) return;
+namespace {
+
+// The value fields and both expressions; the lists are the caller's.
+void CopyProfileValues(const TSyncProfile& from, TSyncProfile& to) {
     to.Options = from.Options;
     to.DetectInterval = from.DetectInterval;
     to.SyncDelay = from.SyncDelay;
@@ -89,6 +91,13 @@ void CopyProfile(const TSyncProfile& from, TSyncProfile& to) {
     to.DetectOnly = from.DetectOnly;
     to.FilterRegExpr = from.FilterRegExpr;
     to.TextInFileRegExpr = from.TextInFileRegExpr;
+}
+
+}  // namespace
+
+void CopyProfile(const TSyncProfile& from, TSyncProfile& to) {
+    if (&from == &to) return;
+    CopyProfileValues(from, to);
     to.HistoryFiles.Assign(from.HistoryFiles);
     to.HistoryFileInfo.Assign(from.HistoryFileInfo);
     to.HistoryStats.Assign(from.HistoryStats);
@@ -96,6 +105,18 @@ void CopyProfile(const TSyncProfile& from, TSyncProfile& to) {
     to.FTPDestLoginInfo.Assign(from.FTPDestLoginInfo);
     to.WatchFiles.Assign(from.WatchFiles);
     to.WatchFileInfo.Assign(from.WatchFileInfo);
+}
+
+void MoveProfile(TSyncProfile& from, TSyncProfile& to) {
+    if (&from == &to) return;
+    CopyProfileValues(from, to);
+    to.HistoryFiles = std::move(from.HistoryFiles);
+    to.HistoryFileInfo = std::move(from.HistoryFileInfo);
+    to.HistoryStats = std::move(from.HistoryStats);
+    to.FTPSourceLoginInfo.Assign(from.FTPSourceLoginInfo);
+    to.FTPDestLoginInfo.Assign(from.FTPDestLoginInfo);
+    to.WatchFiles = std::move(from.WatchFiles);
+    to.WatchFileInfo = std::move(from.WatchFileInfo);
 }
 
 void CopyProfileSettings(const TSyncProfile& from, TSyncProfile& to) {
@@ -305,4 +326,28 @@ TQNStringList TSyncProfileList::Lines() const {
     TQNStringList lines;
     for (const TEntry& e : FItems) lines.Add(e.Line);
     return lines;
+}
+
+// --- The hand-over around a run ------------------------------------------------------------
+
+void GiveProfilesToEngine(TSyncProfileList& document, TSyncProfileList& engine) {
+    engine.Clear();
+    for (int i = 0; i < document.Count(); ++i) {
+        TSyncProfile& p = document.Profile(i);
+        std::unique_ptr<TSyncProfile> copy = NewProfile(false);
+        MoveProfile(p.EngineCopy ? *p.EngineCopy : p, *copy);
+        CopyProfileSettings(p, *copy);
+        engine.Add(document.Line(i), std::move(copy));
+    }
+}
+
+void TakeProfilesFromEngine(TSyncProfileList& engine, TSyncProfileList& document) {
+    for (int i = 0; i < document.Count() && i < engine.Count(); ++i) {
+        TSyncProfile& p = document.Profile(i);
+        TSyncProfile& kept = p.EngineCopy ? *p.EngineCopy : p;  // what is saved
+        const bool selected = p.Selected;
+        MoveProfile(engine.Profile(i), kept);
+        kept.Selected = p.Selected = selected;
+        p.Options = kept.Options;
+    }
 }

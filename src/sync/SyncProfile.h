@@ -162,8 +162,12 @@ struct TSyncProfile {
 // A profile with the defaults; with AddEngineCopy also its EngineCopy (itself without
 // one). Freeing is the owner's destruction: the copy goes with its profile.
 std::unique_ptr<TSyncProfile> NewProfile(bool addEngineCopy);
-// Every value field, both expressions and the contents of all seven lists.
+// A profile passes between a window's profile, its engine copy and the engine's own
+// profile by these: every value field, both expressions and the contents of all seven
+// lists, copied (CopyProfile) or moved (MoveProfile: a history can hold a hundred
+// thousand entries; From keeps empty lists).
 void CopyProfile(const TSyncProfile& from, TSyncProfile& to);
+void MoveProfile(TSyncProfile& from, TSyncProfile& to);
 // What the user sets: Options, both intervals, both expressions, Selected and the two FTP
 // login lists.
 void CopyProfileSettings(const TSyncProfile& from, TSyncProfile& to);
@@ -275,3 +279,12 @@ private:
     const TEntry& At(int i) const;
     std::vector<TEntry> FItems;
 };
+
+// The hand-over between a document's profiles and the sync engine's, around one run.
+// Before it, Engine gets one profile per document line: the history and run state of the
+// profile's engine copy (moved; the profile's own when it has none) with the settings the
+// user made on the profile itself.
+void GiveProfilesToEngine(TSyncProfileList& document, TSyncProfileList& engine);
+// After it, the history and run state go back where they came from and the options the
+// run changed reach the document's profiles; the user's choice of profiles stays as it was.
+void TakeProfilesFromEngine(TSyncProfileList& engine, TSyncProfileList& document);
