@@ -12,6 +12,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <vector>
 #include <string_view>
 #include <unistd.h>
 
@@ -65,26 +67,37 @@ private:
     TStatusLine FLine{std::chrono::milliseconds(100)};
 };
 
-void OnInterrupt(int) { SyncContinue.store(false); }
-
 int Fail(const std::string& message) {
     std::fprintf(stderr, "quennick find: %s\nRun 'quennick find --help' for the options.\n",
                  message.c_str());
     return 2;
 }
 
-}  // namespace
+struct TFindArgs {
+    bool Recurse = false, Folders = false, Zip = false, Info = false, Stats = false;
+    std::string NameRegex, TextRegex;
+    bool HaveName = false, HaveText = false;
+    std::vector<std::string> Positional;  // LOCATIONS and MASKS
+    uint8_t Flags() const {
+        uint8_t flags = 0;
+        if (Recurse) flags |= fsRecurse;
+        if (Folders) flags |= fsFolders;
+        if (Zip) flags |= fsZipArchives;
+        if (HaveName) flags |= fsNameMustMatch;
+        if (HaveText) flags |= fsTextMustMatch;
+        return flags;
+    }
+};
 
-int RunFindCommand(const std::vector<std::string>& args) {
-    bool recurse = false, folders = false, zip = false, info = false, stats = false;
-    std::string nameRegex, textRegex;
-    bool haveName = false, haveText = false;
-    std::vector<std::string> positional;
+// The arguments, or the exit code (0 after --help, 2 on a bad argument).
+std::optional<TFindArgs> ParseArgs(const std::vector<std::string>& args, int& code) {
+    TFindArgs r;
     bool optionsEnd = false;
+    code = 2;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (optionsEnd || a.empty() || a[0] != '-' || a == "-") {
-            positional.push_back(a);
+            r.Positional.push_back(a);
             continue;
         }
         auto value = [&](const char* name, std::string& out) -> bool {
@@ -104,102 +117,96 @@ int RunFindCommand(const std::vector<std::string>& args) {
             optionsEnd = true;
         } else if (a == "-h" || a == "--help") {
             std::fputs(Usage, stdout);
-            return 0;
+            code = 0;
+            return std::nullopt;
         } else if (a == "-r" || a == "--recurse") {
-            recurse = true;
+            r.Recurse = true;
         } else if (a == "--folders") {
-            folders = true;
+            r.Folders = true;
         } else if (a == "-z" || a == "--zip") {
-            zip = true;
+            r.Zip = true;
         } else if (a == "--info") {
-            info = true;
+            r.Info = true;
         } else if (a == "--stats") {
-            stats = true;
+            r.Stats = true;
         } else if (a.rfind("--name-regex", 0) == 0) {
-            if (!value("--name-regex", nameRegex)) return Fail("option '--name-regex' needs a pattern");
-            haveName = true;
+            if (!value("--name-regex", r.NameRegex)) {
+                Fail("option '--name-regex' needs a pattern");
+                return std::nullopt;
+            }
+            r.HaveName = true;
         } else if (a.rfind("--text", 0) == 0) {
-            if (!value("--text", textRegex)) return Fail("option '--text' needs a pattern");
-            haveText = true;
+            if (!value("--text", r.TextRegex)) {
+                Fail("option '--text' needs a pattern");
+                return std::nullopt;
+            }
+            r.HaveText = true;
         } else {
-            return Fail("unknown option '" + a + "'");
+            Fail("unknown option '" + a + "'");
+            return std::nullopt;
         }
     }
-    if (positional.size() != 2)
-        return Fail(positional.size() < 2 ? "LOCATIONS and MASKS are needed"
-                                          : "too many arguments: '" + positional[2] + "'");
-    if (haveName && nameRegex.empty()) return Fail("the --name-regex pattern is empty");
-    if (haveText && textRegex.empty()) return Fail("the --text pattern is empty");
-    for (auto [pattern, what] : {std::pair{&nameRegex, "--name-regex"}, std::pair{&textRegex, "--text"}}) {
+    if (r.Positional.size() != 2) {
+        Fail(r.Positional.size() < 2 ? "LOCATIONS and MASKS are needed"
+                                     : "too many arguments: '" + r.Positional[2] + "'");
+        return std::nullopt;
+    }
+    return r;
+}
+
+// Why the patterns or masks cannot be used, or empty.
+std::string BadPatterns(const TFindArgs& a) {
+    if (a.HaveName && a.NameRegex.empty()) return "the --name-regex pattern is empty";
+    if (a.HaveText && a.TextRegex.empty()) return "the --text pattern is empty";
+    for (auto [pattern, what] :
+         {std::pair{&a.NameRegex, "--name-regex"}, std::pair{&a.TextRegex, "--text"}}) {
         if (pattern->empty()) continue;
         try {
             TQNRegExpr(*pattern, "gsri-mx").Compile();
         } catch (const ERegExpr& e) {
-            return Fail(std::string("bad ") + what + " pattern '" + *pattern + "': " + e.what());
+            return std::string("bad ") + what + " pattern '" + *pattern + "': " + e.what();
         }
     }
-    for (const std::string& group : SplitAtRuns(positional[1], true))
+    for (const std::string& group : SplitAtRuns(a.Positional[1], true))
         for (const std::string& mask : SplitMasks(group)) {
             try {
                 TMask m(mask);
             } catch (const EMaskException& e) {
-                return Fail(e.what());
+                return e.what();
             }
         }
+    return {};
+}
 
-    // A progress line on a terminal, unless the results go to that terminal too.
-    TTerminalStatus status(::isatty(2) == 1 && ::isatty(1) != 1);
-    // Messages of the engine's log go to standard error, without the log's time stamp.
-    TCommandMemo memo([&status](std::string_view text) {
-        status.Clear();
-        std::fprintf(stderr, "quennick find: %.*s\n", static_cast<int>(text.size()), text.data());
-    });
-    TFindFiles engine(nullptr, &memo, &status, nullptr);
-    // One search per run: no listing needs to be kept for a later one.
-    engine.CacheListings = false;
-    SetDefaultLocationOwner(&engine);
-    struct TUnregister {
-        ~TUnregister() { SetDefaultLocationOwner(nullptr); }
-    } unregister;
-
-    // Relative folders are taken from the current folder.
+// The locations as the engine takes them, relative folders taken from the current
+// folder; empty (an error printed) when one cannot be searched.
+std::optional<std::string> ResolveLocations(TFindFiles& engine, const std::string& text) {
     std::string cwd;
-    {
-        std::vector<char> buf(4096);
-        while (::getcwd(buf.data(), buf.size()) == nullptr && errno == ERANGE) buf.resize(buf.size() * 2);
-        cwd = buf.data();
-    }
+    std::vector<char> buf(4096);
+    while (::getcwd(buf.data(), buf.size()) == nullptr && errno == ERANGE) buf.resize(buf.size() * 2);
+    cwd = buf.data();
     std::string locations;
-    for (const std::string& loc : SplitAtRuns(positional[0], false)) {
+    for (const std::string& loc : SplitAtRuns(text, false)) {
         std::string full = loc;
         if (!full.empty() && full[0] != '/' && ExtractScheme(full).empty())
             full = (cwd == "/" ? std::string("/") : cwd + "/") + full;
         std::unique_ptr<TURLParts> parts =
             CreateParts(&engine, !full.empty() && full.back() == '/' ? full : full + "/");
-        if (loc.empty() || !parts->IsValid()) return Fail("not a location that can be searched: '" + loc + "'");
+        if (loc.empty() || !parts->IsValid()) {
+            Fail("not a location that can be searched: '" + loc + "'");
+            return std::nullopt;
+        }
         if (!locations.empty()) locations += "||";
         locations += full;
     }
+    return locations;
+}
 
-    uint8_t flags = 0;
-    if (recurse) flags |= fsRecurse;
-    if (folders) flags |= fsFolders;
-    if (zip) flags |= fsZipArchives;
-    if (haveName) flags |= fsNameMustMatch;
-    if (haveText) flags |= fsTextMustMatch;
-
-    struct sigaction sa {}, oldInt {}, oldTerm {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, &oldInt);
-    ::sigaction(SIGTERM, &sa, &oldTerm);
-    SyncContinue.store(true);
-
-    static char outBuf[1 << 16];
-    std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
-    // The entries are printed as they are found; only the statistics are kept.
+// Prints each entry as it is found (with its information when asked); only the
+// statistics are kept.
+void PrintAsFound(TFindFiles& engine, const TFindArgs& a) {
     engine.KeepResults = false;
-    engine.OnFound = [&](TFindEntry& e) {
+    engine.OnFound = [info = a.Info, stats = a.Stats](TFindEntry& e) {
         if (info || stats) {
             const TFileInfoRec& rec = e.Info();
             if (e.Vanished()) return false;  // gone since its folder was read
@@ -213,28 +220,10 @@ int RunFindCommand(const std::vector<std::string>& args) {
         std::fputc('\n', stdout);
         return true;
     };
-    bool incomplete = false;
-    int unreadable = 0;
-    try {
-        engine.FindFiles(positional[1], locations, status.Enabled(), nullptr, "Results", textRegex,
-                         nameRegex, nullptr, flags);
-        status.Clear();
-        if (stats)
-            for (const std::string& line : engine.ResultStore.GetSection("Results\"Stats").ToVector())
-                std::printf("%s\n", line.c_str());
-        incomplete = engine.LastSearchIncomplete();
-        unreadable = engine.LastUnreadableCount();
-    } catch (const std::exception& e) {
-        status.Clear();
-        ::sigaction(SIGINT, &oldInt, nullptr);
-        ::sigaction(SIGTERM, &oldTerm, nullptr);
-        return Fail(e.what());
-    }
-    std::fflush(stdout);
-    const bool interrupted = !SyncContinue.load();
-    ::sigaction(SIGINT, &oldInt, nullptr);
-    ::sigaction(SIGTERM, &oldTerm, nullptr);
-    SyncContinue.store(true);
+}
+
+// The exit code of a search that ran to its end or was stopped.
+int Outcome(bool interrupted, bool incomplete, int unreadable) {
     if (std::ferror(stdout)) {
         std::fprintf(stderr, "quennick find: cannot write the results: %s\n", std::strerror(errno));
         return 2;
@@ -250,4 +239,50 @@ int RunFindCommand(const std::vector<std::string>& args) {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int RunFindCommand(const std::vector<std::string>& args) {
+    int code = 0;
+    const std::optional<TFindArgs> parsed = ParseArgs(args, code);
+    if (!parsed) return code;
+    const TFindArgs& a = *parsed;
+    if (std::string why = BadPatterns(a); !why.empty()) return Fail(why);
+
+    // A progress line on a terminal, unless the results go to that terminal too.
+    TTerminalStatus status(::isatty(2) == 1 && ::isatty(1) != 1);
+    // Messages of the engine's log go to standard error, without the log's time stamp.
+    TCommandMemo memo([&status](std::string_view text) {
+        status.Clear();
+        std::fprintf(stderr, "quennick find: %.*s\n", static_cast<int>(text.size()), text.data());
+    });
+    TFindFiles engine(nullptr, &memo, &status, nullptr);
+    // One search per run: no listing needs to be kept for a later one.
+    engine.CacheListings = false;
+    SetDefaultLocationOwner(&engine);
+    struct TUnregister {
+        ~TUnregister() { SetDefaultLocationOwner(nullptr); }
+    } unregister;
+    const std::optional<std::string> locations = ResolveLocations(engine, a.Positional[0]);
+    if (!locations) return 2;
+
+    TInterruptScope interrupts(false);
+    static char outBuf[1 << 16];
+    std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
+    PrintAsFound(engine, a);
+    try {
+        engine.FindFiles(a.Positional[1], *locations, status.Enabled(), nullptr, "Results",
+                         a.TextRegex, a.NameRegex, nullptr, a.Flags());
+    } catch (const std::exception& e) {
+        status.Clear();
+        return Fail(e.what());
+    }
+    status.Clear();
+    if (a.Stats)
+        for (const std::string& line : engine.ResultStore.GetSection("Results\"Stats").ToVector())
+            std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    return Outcome(TInterruptScope::Interrupted(), engine.LastSearchIncomplete(),
+                   engine.LastUnreadableCount());
 }

@@ -269,8 +269,6 @@ private:
     std::FILE* FTty = nullptr;
 };
 
-void OnInterrupt(int) { SyncContinue.store(false); }
-
 int Fail(const std::string& message) {
     std::fprintf(stderr, "%s%s\nRun 'quennick sync --help' for the options.\n", Me, message.c_str());
     return 2;
@@ -464,6 +462,130 @@ std::string NotRunnable(const TSyncProfileList& profiles, int i) {
     return {};
 }
 
+// The profiles a manual run takes: the one asked for, or every one that takes part in
+// manual syncs; empty (an error printed, Code set) when there is none.
+std::vector<bool> ChooseProfiles(const TArgs& a, const TSyncProfileList& profiles,
+                                 const std::string& docPath, int& code) {
+    std::vector<bool> chosen(profiles.Count(), false);
+    code = 0;
+    if (profiles.Empty()) {
+        code = Error(2, "the document " + docPath + " holds no profiles; add one with --add");
+        return {};
+    }
+    if (a.Profile) {
+        const int i = *a.Profile - 1;
+        if (i >= profiles.Count()) {
+            code = Error(2, "there is no profile " + std::to_string(*a.Profile) +
+                                ": the document holds " + std::to_string(profiles.Count()) +
+                                " profile(s)");
+            return {};
+        }
+        std::string why = NotRunnable(profiles, i);
+        if (!why.empty()) {
+            code = Error(2, "profile " + std::to_string(*a.Profile) + " cannot be run: " + why);
+            return {};
+        }
+        chosen[i] = true;
+        return chosen;
+    }
+    bool any = false;
+    for (int i = 0; i < profiles.Count(); ++i) any |= chosen[i] = NotRunnable(profiles, i).empty();
+    if (!any) {
+        code = Error(2, "no profile of " + docPath + " takes part in manual syncs (option ManRefresh)");
+        return {};
+    }
+    return chosen;
+}
+
+// Marks the chosen engine profiles for the run: selected for a manual run, or, for a
+// detection pass, due at once.
+void MarkChosen(TSyncProfileList& engineProfiles, const std::vector<bool>& chosen, bool detectOnly) {
+    for (int i = 0; i < engineProfiles.Count(); ++i) {
+        TSyncProfile& copy = engineProfiles.Profile(i);
+        copy.Selected = chosen[i];
+        if (!detectOnly) continue;
+        copy.Selected = false;
+        copy.Options.Exclude(O::AutoRefresh);
+        copy.Options.Set(O::AutoDetect, chosen[i]);
+        copy.LastDetectTime = 0;
+        copy.ChangeCount = 0;
+        copy.ChangeDetectedTime = NoChangeDetected;
+    }
+}
+
+// The summary's columns, without their padding.
+void PrintSummary(TSyncStats stats) {
+    if (stats.ProfileOrSync.empty()) stats.ProfileOrSync = "Manual Sync Summary";
+    for (const std::string& line : SyncSummaryLines(stats)) {
+        std::string text;
+        for (char c : line)
+            if (c != ' ' || (!text.empty() && text.back() != ' ')) text += c;
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        std::printf("%s\n", text.c_str());
+    }
+}
+
+// The command's engine and the outputs it reports to.
+struct TSyncSession {
+    explicit TSyncSession(const TArgs& a)
+        // On a terminal, unless the changes of a detection pass are printed to that terminal too.
+        : Progress(::isatty(2) == 1 && !(a.DetectOnly && ::isatty(1) == 1)),
+          // Lines of the location layer's log (copies, backups, deletions, its errors) on
+          // standard error, without the log's time stamp.
+          Memo([this](std::string_view text) {
+              Progress.Clear();
+              std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
+          }),
+          Prompter(Progress, a.Batch),
+          Engine(nullptr, &Memo, &Progress, &Progress) {
+        // One run per process: no listing needs to be kept for a later one.
+        Engine.CacheListings = false;
+        SetDefaultLocationOwner(&Engine);
+        // The location layer logs copies, backups and deletions only when asked to; its
+        // warnings and errors always.
+        LogOptions().Disabled = false;
+        LogOptions().Levels = a.Verbose ? 0b01111110 : 0b01100000;
+    }
+    ~TSyncSession() { SetDefaultLocationOwner(nullptr); }
+    TSyncSession(const TSyncSession&) = delete;
+    TSyncSession& operator=(const TSyncSession&) = delete;
+
+    TProgressLine Progress;
+    TCommandMemo Memo;
+    TCliPrompter Prompter;
+    TFindFiles Engine;
+    int Problems = 0;  // things left alone or failed beyond the run's own counts
+};
+
+// Sets the engine up for this command line's run.
+void SetUpManager(TFileSyncMgr& mgr, TSyncSession& s, const TSyncDocument& doc, const TArgs& a,
+                  const std::string& docPath) {
+    TSyncDocOptions options = doc.Options();
+    options.TurnOffLogging = false;
+    options.LogLevels[liWarning] = options.LogLevels[liError] = true;
+    mgr.LoadOptions(options);
+    mgr.PostponeLargeDeletions = !s.Prompter.CanAsk();
+    // Previews only when asked for on this command line.
+    mgr.HistoryPreview = a.HistoryPreview && !a.DetectOnly;
+    mgr.DestPreview = a.DestPreview && !a.DetectOnly;
+    mgr.DocumentPath = docPath;
+    mgr.OnCompareFiles = [&s](const std::string& first, const std::string& second) {
+        s.Progress.Clear();
+        std::fflush(stdout);
+        RunDiffCommand({first, second});
+        std::fflush(stdout);
+    };
+    mgr.OnLog = [&s](TLogItem level, const std::string& text) {
+        // A profile whose source or destination is not there is left alone: worth saying in
+        // the exit code too.
+        if (level == liWarning || level == liError ||
+            text.find("contains a drive that is currently not available.") != std::string::npos)
+            ++s.Problems;
+        s.Progress.Clear();
+        std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
+    };
+}
+
 }  // namespace
 
 int RunSyncCommand(const std::vector<std::string>& args) {
@@ -472,99 +594,25 @@ int RunSyncCommand(const std::vector<std::string>& args) {
     if (!parsed) return code;
     const TArgs& a = *parsed;
 
-    // On a terminal, unless the changes of a detection pass are printed to that terminal too.
-    TProgressLine progress(::isatty(2) == 1 && !(a.DetectOnly && ::isatty(1) == 1));
-    // Lines of the location layer's log (copies, backups, deletions, its errors) on
-    // standard error, without the log's time stamp.
-    TCommandMemo memo([&progress](std::string_view text) {
-        progress.Clear();
-        std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
-    });
-    TCliPrompter prompter(progress, a.Batch);
-    TFindFiles engine(nullptr, &memo, &progress, &progress);
-    // One run per process: no listing needs to be kept for a later one.
-    engine.CacheListings = false;
-    SetDefaultLocationOwner(&engine);
-    struct TUnregister {
-        ~TUnregister() { SetDefaultLocationOwner(nullptr); }
-    } unregister;
-    // The location layer logs copies, backups and deletions only when asked to; its
-    // warnings and errors always.
-    LogOptions().Disabled = false;
-    LogOptions().Levels = a.Verbose ? 0b01111110 : 0b01100000;
-
-    TSyncDocument doc(prompter);
+    TSyncSession s(a);
+    TSyncDocument doc(s.Prompter);
     doc.FromCommandLine = true;
-    if (a.Add) return AddProfile(a, doc, engine);
+    if (a.Add) return AddProfile(a, doc, s.Engine);
 
     const std::string docPath = Absolute(a.Positional[0]);
     if (int c = LoadDocument(doc, docPath, false)) return c;
     TSyncProfileList& profiles = doc.Profiles();
-    if (profiles.Empty())
-        return Error(2, "the document " + docPath + " holds no profiles; add one with --add");
-    std::vector<bool> chosen(profiles.Count(), false);
-    if (a.Profile) {
-        const int i = *a.Profile - 1;
-        if (i >= profiles.Count())
-            return Error(2, "there is no profile " + std::to_string(*a.Profile) + ": the document holds " +
-                                std::to_string(profiles.Count()) + " profile(s)");
-        std::string why = NotRunnable(profiles, i);
-        if (!why.empty())
-            return Error(2, "profile " + std::to_string(*a.Profile) + " cannot be run: " + why);
-        chosen[i] = true;
-    } else {
-        bool any = false;
-        for (int i = 0; i < profiles.Count(); ++i) any |= chosen[i] = NotRunnable(profiles, i).empty();
-        if (!any)
-            return Error(2, "no profile of " + docPath +
-                                " takes part in manual syncs (option ManRefresh)");
-    }
+    const std::vector<bool> chosen = ChooseProfiles(a, profiles, docPath, code);
+    if (code != 0) return code;
 
     // The engine works on profiles of its own; the document takes them back after the run.
-    TFileSyncMgr mgr(engine, prompter);
-    TSyncDocOptions options = doc.Options();
-    options.TurnOffLogging = false;
-    options.LogLevels[liWarning] = options.LogLevels[liError] = true;
-    mgr.LoadOptions(options);
-    mgr.PostponeLargeDeletions = !prompter.CanAsk();
-    // Previews only when asked for on this command line.
-    mgr.HistoryPreview = a.HistoryPreview && !a.DetectOnly;
-    mgr.DestPreview = a.DestPreview && !a.DetectOnly;
-    mgr.DocumentPath = docPath;
-    mgr.OnCompareFiles = [&](const std::string& first, const std::string& second) {
-        progress.Clear();
-        std::fflush(stdout);
-        RunDiffCommand({first, second});
-        std::fflush(stdout);
-    };
-    int problems = 0;
-    mgr.OnLog = [&](TLogItem level, const std::string& text) {
-        // A profile whose source or destination is not there is left alone: worth saying in
-        // the exit code too.
-        if (level == liWarning || level == liError ||
-            text.find("contains a drive that is currently not available.") != std::string::npos)
-            ++problems;
-        progress.Clear();
-        std::fprintf(stderr, "%s%s\n", Me, Plain(text).c_str());
-    };
+    TFileSyncMgr mgr(s.Engine, s.Prompter);
+    SetUpManager(mgr, s, doc, a, docPath);
     GiveProfilesToEngine(profiles, mgr.Profiles);
-    for (int i = 0; i < profiles.Count(); ++i) {
-        TSyncProfile& copy = mgr.Profiles.Profile(i);
-        copy.Selected = chosen[i];
-        if (a.DetectOnly) {
-            // A detection pass of every chosen profile, due at once.
-            copy.Selected = false;
-            copy.Options.Exclude(O::AutoRefresh);
-            copy.Options.Set(O::AutoDetect, chosen[i]);
-            copy.LastDetectTime = 0;
-            copy.ChangeCount = 0;
-            copy.ChangeDetectedTime = NoChangeDetected;
-        }
-    }
-
+    MarkChosen(mgr.Profiles, chosen, a.DetectOnly);
     int changes = 0;
     if (a.DetectOnly) {
-        prompter.Quiet = true;
+        s.Prompter.Quiet = true;
         mgr.NotBefore = 0;
         mgr.OnChangeDetected = [&](const std::string& source, const std::string& dest, bool deletion) {
             ++changes;
@@ -578,67 +626,40 @@ int RunSyncCommand(const std::vector<std::string>& args) {
     // Interrupting stops the run between two steps (a copy under way is dropped, its
     // temporary file removed) and still saves the document. A closed output does not end
     // the run half-way either.
-    struct sigaction sa {}, ign {}, oldInt {}, oldTerm {}, oldPipe {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    ign.sa_handler = SIG_IGN;
-    sigemptyset(&ign.sa_mask);
-    ::sigaction(SIGINT, &sa, &oldInt);
-    ::sigaction(SIGTERM, &sa, &oldTerm);
-    ::sigaction(SIGPIPE, &ign, &oldPipe);
-    struct TRestore {
-        struct sigaction Int, Term, Pipe;
-        ~TRestore() {
-            ::sigaction(SIGINT, &Int, nullptr);
-            ::sigaction(SIGTERM, &Term, nullptr);
-            ::sigaction(SIGPIPE, &Pipe, nullptr);
-            SyncContinue.store(true);
-        }
-    } restore{oldInt, oldTerm, oldPipe};
-    SyncContinue.store(true);
-
+    TInterruptScope interrupts(true);
     static char outBuf[1 << 16];
     std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
     TSyncStats stats;
     try {
         mgr.Sync(stats, a.DetectOnly ? TFileSyncOptions{O::AutoDetect} : TFileSyncOptions{O::ManRefresh});
     } catch (const std::exception& e) {
-        progress.Clear();
+        s.Progress.Clear();
         std::fprintf(stderr, "%sthe run failed: %s\n", Me, e.what());
-        ++problems;
+        ++s.Problems;
     }
-    progress.Clear();
-    const bool interrupted = !SyncContinue.load() || engine.Cancelled();
+    s.Progress.Clear();
+    const bool interrupted = TInterruptScope::Interrupted() || s.Engine.Cancelled();
 
     if (a.DetectOnly) {
         std::printf("%d change(s) found.\n", changes);
-        std::fflush(stdout);
     } else {
         // The new history and run state go into the document before anything is printed;
         // the user's choice of profiles stays as it was.
         TakeProfilesFromEngine(mgr.Profiles, profiles);
         if (!doc.SaveFile()) {
             std::fprintf(stderr, "%sthe document %s could not be saved\n", Me, docPath.c_str());
-            ++problems;
+            ++s.Problems;
         }
-        if (stats.ProfileOrSync.empty()) stats.ProfileOrSync = "Manual Sync Summary";
-        // The summary's columns, without their padding.
-        for (const std::string& line : SyncSummaryLines(stats)) {
-            std::string text;
-            for (char c : line)
-                if (c != ' ' || (!text.empty() && text.back() != ' ')) text += c;
-            while (!text.empty() && text.back() == ' ') text.pop_back();
-            std::printf("%s\n", text.c_str());
-        }
-        std::fflush(stdout);
+        PrintSummary(stats);
     }
+    std::fflush(stdout);
     if (interrupted) std::fprintf(stderr, "%sinterrupted; the run is incomplete.\n", Me);
     if (std::ferror(stdout)) {
         std::fprintf(stderr, "%scannot write the results: %s\n", Me, std::strerror(errno));
-        ++problems;
+        ++s.Problems;
     }
-    return problems == 0 && stats.WarningCount == 0 && stats.ErrorCount == 0 &&
-                   prompter.SafeAnswers == 0 && !interrupted
+    return s.Problems == 0 && stats.WarningCount == 0 && stats.ErrorCount == 0 &&
+                   s.Prompter.SafeAnswers == 0 && !interrupted
                ? 0
                : 1;
 }

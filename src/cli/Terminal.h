@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <csignal>
 #include <sys/ioctl.h>
 
 // The columns a status line on standard error may fill (one less than the terminal's,
@@ -76,4 +77,39 @@ public:
 private:
     std::function<void(std::string_view)> FPrint;
     int FCount = 0;
+};
+
+// While it lives, SIGINT and SIGTERM are the program-wide stop (SyncContinue cleared: a
+// run stops between two steps and still reports); with IgnorePipe a closed output does not
+// end the process half-way either. Afterwards the old handlers are back and SyncContinue
+// is set again.
+class TInterruptScope {
+public:
+    explicit TInterruptScope(bool ignorePipe) : FPipe(ignorePipe) {
+        struct sigaction sa {}, ign {};
+        sa.sa_handler = [](int) { SyncContinue.store(false); };
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, &FInt);
+        ::sigaction(SIGTERM, &sa, &FTerm);
+        if (FPipe) {
+            ign.sa_handler = SIG_IGN;
+            sigemptyset(&ign.sa_mask);
+            ::sigaction(SIGPIPE, &ign, &FOldPipe);
+        }
+        SyncContinue.store(true);
+    }
+    ~TInterruptScope() {
+        ::sigaction(SIGINT, &FInt, nullptr);
+        ::sigaction(SIGTERM, &FTerm, nullptr);
+        if (FPipe) ::sigaction(SIGPIPE, &FOldPipe, nullptr);
+        SyncContinue.store(true);
+    }
+    TInterruptScope(const TInterruptScope&) = delete;
+    TInterruptScope& operator=(const TInterruptScope&) = delete;
+    // Whether a stop came while the scope lived.
+    static bool Interrupted() { return !SyncContinue.load(); }
+
+private:
+    bool FPipe;
+    struct sigaction FInt {}, FTerm {}, FOldPipe {};
 };
