@@ -13,7 +13,7 @@
 // Continue() between steps and leave nothing half-written when it turns false.
 #pragma once
 
-#include "locations/BackupFileParts.h"
+#include "locations/BackupPattern.h"
 #include "locations/URLParts.h"
 
 #include "common/DateUtils.h"
@@ -41,6 +41,25 @@ public:
     // Restores the previous range, or hides the gauge when none is left.
     virtual void PopRange() = 0;
     virtual void AddProgress(int64_t delta) = 0;
+};
+
+// Pushes a gauge range for the life of the object.
+class TGaugeRange {
+public:
+    TGaugeRange(ILocationGauge* gauge, int64_t maximum) : FGauge(gauge) {
+        if (FGauge) FGauge->PushRange(maximum, 0);
+    }
+    ~TGaugeRange() {
+        if (FGauge) FGauge->PopRange();
+    }
+    TGaugeRange(const TGaugeRange&) = delete;
+    TGaugeRange& operator=(const TGaugeRange&) = delete;
+    void Step() {
+        if (FGauge) FGauge->AddProgress(1);
+    }
+
+private:
+    ILocationGauge* FGauge;
 };
 
 // Copy blocks of this many bytes.

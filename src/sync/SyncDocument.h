@@ -32,6 +32,7 @@
 #include "common/QNMemIniFile.h"
 #include "common/QNStringList.h"
 #include "sync/SyncProfile.h"
+#include "sync/SyncLayout.h"
 #include "sync/SyncPrompter.h"
 
 #include <functional>
@@ -64,25 +65,8 @@ inline constexpr int LogItemCount = 7;
 // The level's name without its "li" prefix ("FileCopied"); its option key is "Log" + name.
 std::string_view LogItemName(TLogItem item);
 
-// --- Section names -------------------------------------------------------------------------
-
-namespace SyncSection {
-inline constexpr std::string_view Options = "Options";
-inline constexpr std::string_view Profiles = "Profiles";
-inline constexpr std::string_view Log = "Log";
-inline constexpr std::string_view LogStats = "LogStats";
-std::string Profile(int i);          // "Profile-i"
-std::string Files(int i);            // "Profile-i-Files"
-std::string FileInfo(int i);         // "Profile-i-Files\"FileInfo"
-std::string Stats(int i);            // "Profile-i-Files\"Stats"
-std::string FTPSourceLogin(int i);   // "Profile-i-FTPSourceLoginInfo"
-std::string FTPDestLogin(int i);     // "Profile-i-FTPDestLoginInfo"
-}  // namespace SyncSection
-
 // --- Document options ----------------------------------------------------------------------
 
-// The 18 lines of a new document's options, in order.
-const TQNStringList& DefaultSyncOptionLines();
 
 // The options this subsystem reads, with their defaults.
 struct TSyncDocOptions {

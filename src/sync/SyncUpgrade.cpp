@@ -5,7 +5,7 @@
 #include "common/ifutils.h"
 #include "locations/BackupFileParts.h"
 #include "locations/URLParts.h"
-#include "sync/SyncDocument.h"
+#include "sync/SyncLayout.h"
 
 #include <algorithm>
 #include <array>
