@@ -36,8 +36,11 @@ const char Usage[] =
     "with their new history; or add a profile to a document (made when missing).\n"
     "\n"
     "  -p, --profile N      run only profile N (counted from 1 in the document's order)\n"
-    "      --detect-only    look for changes without copying or deleting anything, and\n"
-    "                       print what a sync would do; the document is not changed\n"
+    "  -n, --dry-run, --detect-only\n"
+    "                       look for changes without copying, backing up or deleting\n"
+    "                       anything, and print each action a sync would take with its\n"
+    "                       reason (new, changed, size, content, newer destination,\n"
+    "                       link); the document is not changed\n"
     "      --preview=history|dest\n"
     "                       before each profile, write its source list and its history\n"
     "                       (or destination) list beside the document, print their\n"
@@ -344,7 +347,7 @@ std::optional<TArgs> Parse(const std::vector<std::string>& args, int& code) {
             return std::nullopt;
         } else if (w == "--add") {
             a.Add = true;
-        } else if (w == "--detect-only") {
+        } else if (w == "--detect-only" || w == "-n" || w == "--dry-run") {
             a.DetectOnly = true;
         } else if (w == "--batch") {
             a.Batch = true;
@@ -614,12 +617,15 @@ int RunSyncCommand(const std::vector<std::string>& args) {
     if (a.DetectOnly) {
         s.Prompter.Quiet = true;
         mgr.NotBefore = 0;
-        mgr.OnChangeDetected = [&](const std::string& source, const std::string& dest, bool deletion) {
+        mgr.OnChangeDetected = [&](const TSyncChange& c) {
             ++changes;
-            if (deletion)
-                std::printf("delete %s\n", dest.c_str());
-            else
-                std::printf("copy %s -> %s\n", source.c_str(), dest.c_str());
+            if (c.BackupFirst || c.Reason == TSyncReason::BackupOnly)
+                std::printf("backup %s\n", c.Dest.c_str());
+            if (c.Deletion)
+                std::printf("delete %s\n", c.Dest.c_str());
+            else if (c.Reason != TSyncReason::BackupOnly)
+                std::printf("copy %s -> %s (%s)\n", c.Source.c_str(), c.Dest.c_str(),
+                            std::string(SyncReasonText(c.Reason)).c_str());
         };
     }
 

@@ -84,6 +84,7 @@ TFileInfoRec InfoFromStat(const struct stat& st, const struct stat* target) {
         S_ISLNK(st.st_mode) && target != nullptr && S_ISREG(target->st_mode) ? *target : st;
     TFileInfoRec rec;
     rec.Time = DosDateTimeFromUnix(static_cast<int64_t>(src.st_mtim.tv_sec));
+    rec.SetFineTime(static_cast<int64_t>(src.st_mtim.tv_sec), static_cast<uint32_t>(src.st_mtim.tv_nsec));
     rec.Size = isDir ? 0 : static_cast<int64_t>(src.st_size);
     rec.Attributes = isDir ? faDirectory : faArchive;
     if ((src.st_mode & S_IWUSR) == 0 && !S_ISLNK(src.st_mode)) rec.Attributes |= faReadOnly;
@@ -236,8 +237,9 @@ bool TDirectoryParts::WriteFromStream(TStream& stream, const TFileInfoRec& info)
         struct timespec times[2];
         times[0].tv_sec = 0;
         times[0].tv_nsec = UTIME_NOW;
-        times[1].tv_sec = static_cast<time_t>(UnixFromDosDateTime(info.Time));
-        times[1].tv_nsec = 0;
+        // The whole time where the record holds it, else the two-second time.
+        times[1].tv_sec = static_cast<time_t>(info.UnixSeconds());
+        times[1].tv_nsec = static_cast<long>(info.Nanoseconds());
         if (::futimens(fd, times) != 0) FailPath("Cannot set the date of", target, errno);
     }
     // The data of a replacing copy is on the disk before the name shows it, so the file

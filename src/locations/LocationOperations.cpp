@@ -31,6 +31,25 @@ bool IsFolderNoFollow(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Why a location that gave no stream cannot be read: the system's reason for a local
+// path, else that the location has no such file.
+std::string UnreadableReason(const std::string& location) {
+    if (!IsLocalAbsolutePath(location)) return "there is no such file.";
+    const std::string path = WithoutTrailingSlash(location);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return SysErrorMessage(errno) + ".";
+    if (S_ISDIR(st.st_mode)) return "it is a folder.";
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target {};
+        if (::stat(path.c_str(), &target) != 0)
+            return "it is a link that leads nowhere (" + SysErrorMessage(errno) + ").";
+        st = target;
+        if (S_ISDIR(st.st_mode)) return "it is a link to a folder.";
+    }
+    if (!S_ISREG(st.st_mode)) return "it is a pipe, socket or device, not a file.";
+    return "it cannot be opened.";
+}
+
 }  // namespace
 
 // The owner's zip component is made on first use and goes with the owner.
@@ -185,12 +204,13 @@ void TLocationOwner::CopyLocation(const std::string& source, const std::string& 
     TBackupFileParts src(this), dst(this);
     src.SetLocation(source);
     dst.SetLocation(dest);
-    if (!src.IsValid() || !dst.IsValid()) return;
+    if (!src.IsValid()) throw ELocationError("\"" + source + "\" is not a location that can be read.");
+    if (!dst.IsValid()) throw ELocationError("\"" + dest + "\" is not a location that can be written.");
     src.Target->Info = info;
     src.Target->InfoHex = info.ToHex();
-    result.CreatedFolders = dst.ForceContainerToExist();
     std::unique_ptr<TStream> stream = src.OpenReadStream();
-    if (!stream) return;
+    if (!stream) throw ELocationError("Cannot read \"" + source + "\": " + UnreadableReason(source));
+    result.CreatedFolders = dst.ForceContainerToExist();
     if (!dst.WriteFromStream(*stream, info)) return;
     ShowStatus(label + " " + source + " to " + dest, mode, mode != 0);
     result.Files = 1;

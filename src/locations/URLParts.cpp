@@ -108,6 +108,39 @@ uint64_t GetLE(const uint8_t* p, int bytes) {
 
 }  // namespace
 
+void TFileInfoRec::SetFineTime(int64_t seconds, uint32_t nanoseconds) {
+    Reserved1 = FineTimeFlag | (nanoseconds % 1000000000u);
+    Reserved2 = static_cast<uint32_t>(static_cast<uint64_t>(seconds));
+}
+
+int64_t TFileInfoRec::UnixSeconds() const {
+    const int64_t base = UnixFromDosDateTime(Time);
+    if (!HasFineTime()) return base;
+    // The seconds nearest to Time whose low 32 bits are Reserved2.
+    const auto delta = static_cast<int32_t>(Reserved2 - static_cast<uint32_t>(static_cast<uint64_t>(base)));
+    return base + delta;
+}
+
+namespace {
+
+int Sign(int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
+
+// Floor division by two: the two-second step of a time in seconds.
+int64_t TwoSecondStep(int64_t seconds) { return seconds >= 0 ? seconds / 2 : (seconds - 1) / 2; }
+
+}  // namespace
+
+int CompareExactTime(const TFileInfoRec& a, const TFileInfoRec& b) {
+    if (!a.HasFineTime() || !b.HasFineTime()) return a.Time < b.Time ? -1 : a.Time > b.Time ? 1 : 0;
+    if (int c = Sign(a.UnixSeconds() - b.UnixSeconds())) return c;
+    return Sign(int64_t(a.Nanoseconds()) - int64_t(b.Nanoseconds()));
+}
+
+int CompareCoarseTime(const TFileInfoRec& a, const TFileInfoRec& b) {
+    if (!a.HasFineTime() || !b.HasFineTime()) return a.Time < b.Time ? -1 : a.Time > b.Time ? 1 : 0;
+    return Sign(TwoSecondStep(a.UnixSeconds()) - TwoSecondStep(b.UnixSeconds()));
+}
+
 std::array<uint8_t, TFileInfoRec::ByteSize> TFileInfoRec::ToBytes() const {
     std::array<uint8_t, ByteSize> b{};
     PutLE(&b[0], Time, 4);

@@ -92,6 +92,20 @@ struct TFileInfoRec {
     static constexpr size_t HexSize = 48;
 
     bool IsFolder() const { return (Attributes & faDirectory) != 0; }
+
+    // The modification time beyond what Time holds, where the record's maker knew it
+    // (local files): Reserved1 = FineTimeFlag | the nanoseconds of the second, Reserved2 =
+    // the low 32 bits of the time in whole seconds since 1970 (UTC). Records of archive
+    // members and of older documents hold zero there, and their times compare by Time.
+    static constexpr uint32_t FineTimeFlag = 0x80000000u;
+    bool HasFineTime() const { return (Reserved1 & FineTimeFlag) != 0; }
+    void SetFineTime(int64_t seconds, uint32_t nanoseconds);
+    // The time in whole seconds since 1970 (from Time alone when the record has no fine
+    // time; the low 32 bits are read within 68 years of Time, which also holds the times
+    // before 1980 and after 2107 that Time cannot).
+    int64_t UnixSeconds() const;
+    uint32_t Nanoseconds() const { return HasFineTime() ? Reserved1 & ~FineTimeFlag : 0; }
+
     std::array<uint8_t, ByteSize> ToBytes() const;
     static TFileInfoRec FromBytes(std::span<const uint8_t, ByteSize> bytes);
     std::string ToHex() const;
@@ -100,6 +114,17 @@ struct TFileInfoRec {
 
     bool operator==(const TFileInfoRec&) const = default;
 };
+
+// Comparing the modification times of two records.
+// - ExactTime: what both records hold. With fine times on both, to the nanosecond;
+//   else by the two-second Time. For records of one file system (a source and its own
+//   history).
+// - CoarseTime: to the two-second step of the MS-DOS time every file system keeps (FAT
+//   keeps no more), but with whole seconds where both records have them, so that times
+//   before 1980 or after 2107 stay apart. For a file and its copy on another file system.
+// Both return <0, 0 or >0 as A is older than, as old as or newer than B.
+int CompareExactTime(const TFileInfoRec& a, const TFileInfoRec& b);
+int CompareCoarseTime(const TFileInfoRec& a, const TFileInfoRec& b);
 
 // Counts of a copy, move or list deletion; the operation clears it first.
 struct TCopyResult {

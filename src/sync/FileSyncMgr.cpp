@@ -98,6 +98,20 @@ TDateTime NextAbsoluteTime(double interval, TDateTime lastTime) {
     return 0;
 }
 
+std::string_view SyncReasonText(TSyncReason reason) {
+    switch (reason) {
+        case TSyncReason::New: return "new";
+        case TSyncReason::Changed: return "changed";
+        case TSyncReason::Size: return "size";
+        case TSyncReason::Content: return "content";
+        case TSyncReason::Newer: return "newer destination";
+        case TSyncReason::Link: return "link";
+        case TSyncReason::Deleted: return "deleted";
+        case TSyncReason::BackupOnly: return "backup";
+    }
+    return "changed";
+}
+
 // --- The engine ----------------------------------------------------------------------------
 
 struct TFileSyncMgr::TEntry {
@@ -108,8 +122,11 @@ struct TFileSyncMgr::TEntry {
     TFileInfoRec DestInfo;
     bool DestExists = false;  // the destination is really there
     int HistoryIndex = -1;  // the entry's line in the profile's history, or -1
-    uint32_t HistoryTime = EarliestDosTime;
-    TFileInfoRec HistoryInfo;
+    // The source's record at the last completed sync; without one, the source's own
+    // record when the names differ (nothing is known to have changed), else the earliest
+    // time.
+    TFileInfoRec History;
+    TFileInfoRec HistoryInfo;  // as stored (zero without one), for the verbose log
 };
 
 namespace {
@@ -198,6 +215,22 @@ bool SameContents(const std::string& a, const std::string& b) {
     std::fclose(fa);
     std::fclose(fb);
     return same;
+}
+
+// A name for messages: control characters shown as "\xNN", so that a name never breaks
+// a log line.
+std::string ShownName(const std::string& name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }
 
 class TSystemClock : public ISyncClock {
@@ -329,6 +362,8 @@ bool TFileSyncMgr::Sync(TSyncStats& stats, TFileSyncOptions mask) {
     FManual = mask.Contains(O::ManRefresh);
     FRefresh = mask.Contains(O::BackupIfChanged);
     FNotedUnsupported = false;
+    FSpecialFiles = 0;
+    FFirstSpecial.clear();
     FEngine.Resume();  // a new run; a program-wide stop still holds
     if (FManual) NotBefore = 0;
     FWorkStore.Clear();
@@ -361,6 +396,10 @@ bool TFileSyncMgr::Sync(TSyncStats& stats, TFileSyncOptions mask) {
         profile.Options = FOptions;
     }
 
+    if (FSpecialFiles > 0)
+        Log(liInformation, "Notice: " + std::to_string(FSpecialFiles) +
+                               " pipe(s), socket(s) or device(s) skipped, the first " +
+                               ShownName(FFirstSpecial) + ": only files, folders and links are synced.");
     if (OnProfilesChanged) OnProfilesChanged();
     if (stats.SearchedFiles > 0) {
         stats.ProfileOrSync = FManual ? "Manual Sync Summary" : "Auto Sync Summary";
@@ -700,7 +739,18 @@ bool TFileSyncMgr::CompareAndCopy(TPass& pass, bool& flushed) {
             SyncFolderEntry(e);
             continue;
         }
-        if (!SyncFile(e, DecideEntry(e))) FProcessed[k] = false;
+        // Links stay links; pipes, sockets and devices hold no file to copy.
+        struct stat st {};
+        if (::lstat(e.Source.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            if (S_ISLNK(st.st_mode)) {
+                if (!SyncLinkEntry(e)) FProcessed[k] = false;
+            } else if (!S_ISDIR(st.st_mode)) {
+                NoteSpecialFile(e.Source);
+                FProcessed[k] = false;
+            }
+            continue;
+        }
+        if (!SyncFile(e, DecideFile(e))) FProcessed[k] = false;
     }
     flushed = FlushCopies(pass.Line);
     FStats.SyncCompareTime = Now() - compareStart - FStats.CopyTime;
@@ -716,6 +766,12 @@ bool TFileSyncMgr::MakeEntry(const TPass& pass, int k, TEntry& e) {
     const bool destInside = FDestRoot != FSourceRoot && FDestRoot.size() > FSourceRoot.size() &&
                             FDestRoot.compare(0, FSourceRoot.size(), FSourceRoot) == 0;
     if (destInside && srcList[k].compare(0, FDestRoot.size(), FDestRoot) == 0) return false;
+    if (srcList[k].find_first_of("\r\n\x05") != std::string::npos) {
+        Error("Error encountered.  " + ShownName(srcList[k]) +
+              " is not synced: its name holds a line break or the byte 5, which a sync "
+              "document cannot keep apart.");
+        return false;
+    }
     e.SourceIndex = k;
     e.Source = srcList[k];
     e.SourceInfo = InfoAt(*pass.SrcInfos, k);
@@ -731,9 +787,11 @@ bool TFileSyncMgr::MakeEntry(const TPass& pass, int k, TEntry& e) {
     if (e.HistoryIndex >= 0) {
         FHistorySeen[e.HistoryIndex] = true;
         e.HistoryInfo = InfoAt(p.HistoryFileInfo, e.HistoryIndex);
-        e.HistoryTime = e.HistoryInfo.Time;
+        e.History = e.HistoryInfo;
     } else if (e.Source != e.Dest || FOptions.Contains(O::PhantomDestination)) {
-        e.HistoryTime = e.SourceInfo.Time;
+        e.History = e.SourceInfo;
+    } else {
+        e.History = TFileInfoRec{EarliestDosTime, 0, 0, 0, 0};
     }
 
     if (FOptions.Contains(O::PhantomDestination)) {
@@ -762,22 +820,6 @@ void TFileSyncMgr::SyncFolderEntry(const TEntry& e) {
          f = f.parent_path())
         ++created;
     if (std::filesystem::create_directories(folder, fec)) FStats.FoldersCreated += created;
-}
-
-TFileSyncMgr::TDecision TFileSyncMgr::DecideEntry(const TEntry& e) {
-    const bool present = e.DestExists || FOptions.Contains(O::PhantomDestination);
-    const bool compareDates = present && FOptions.Contains(O::SyncIfDateChanged);
-    TFileInfoRec destInfo = e.DestInfo;
-    if (!compareDates) destInfo = TFileInfoRec{EarliestDosTime, 0, -1000, 0, 0};
-    TDecision d = DecideFile(e.Source, e.Dest, e.HistoryTime, compareDates, destInfo, e.SourceInfo);
-    // A destination with the source's date that no completed sync recorded is no copy
-    // when its size differs: a new copy whose data had not reached the disk when the
-    // machine went down keeps the source's date under its final name.
-    if (compareDates && !d.Copy && e.HistoryIndex < 0 && e.Source != e.Dest &&
-        !FOptions.Contains(O::PhantomDestination) && destInfo.Time == e.SourceInfo.Time &&
-        destInfo.Size != e.SourceInfo.Size)
-        d.Copy = true;
-    return d;
 }
 
 void TFileSyncMgr::FinishPass(TPass& pass, bool flushed, TDateTime runStart) {
@@ -835,78 +877,218 @@ void TFileSyncMgr::RecordHistory(TPass& pass, const std::vector<TEntry>& postpon
     p.HistoryFileInfo.TakeFrom(std::move(infos));
     p.HistoryStats.Assign(FWorkStore.GetSection(pass.SrcName + "\"Stats"));
 }
-TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const std::string& source, const std::string& dest,
-                                                 uint32_t historyTime, bool destExists,
-                                                 const TFileInfoRec& destInfo,
-                                                 const TFileInfoRec& sourceInfo) {
+TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const TEntry& e) {
     TDecision d;
-    const uint32_t st = sourceInfo.Time, dt = destInfo.Time;
-    bool keepNewer = false;
-    if (!destExists) {
+    const bool phantom = FOptions.Contains(O::PhantomDestination);
+    // Without date comparisons every file is copied; a phantom destination is the source.
+    const bool compareDates = (e.DestExists || phantom) && FOptions.Contains(O::SyncIfDateChanged);
+    const TFileInfoRec& source = e.SourceInfo;
+    const TFileInfoRec& dest = phantom ? e.SourceInfo : e.DestInfo;
+    // The source changed since the last sync: its own file system tells, to the
+    // nanosecond where both records have it.
+    const bool sourceChanged = CompareExactTime(source, e.History) != 0;
+    bool keep = false;      // the destination stays as it is, whatever the sizes say
+    bool declined = false;  // the user said to replace it without a backup
+    if (!compareDates) {
         d.Copy = true;
-    } else if (st < dt) {
-        d.Copy = st != historyTime;
+        d.Reason = e.DestExists ? TSyncReason::Changed : TSyncReason::New;
+    } else if (CompareCoarseTime(source, dest) < 0) {
+        // The destination is newer.
+        d.Copy = sourceChanged;
         if (FOptions.Contains(O::PromptIfNewer)) {
-            TMsgDlgBtn a = FPrompter.Ask(TSyncQuestion::DestinationNewer,
-                "Destination \r\n" + dest + "\r\nis newer than source \r\n" + source +
+            TMsgDlgBtn a = FPrompter.Ask(
+                TSyncQuestion::DestinationNewer,
+                "Destination \r\n" + e.Dest + "\r\nis newer than source \r\n" + e.Source +
                     ".\r\nBackup Destination File before syncing?",
-                TMsgDlgType::mtConfirmation,
-                {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel});
-            if (a == TMsgDlgBtn::mbYes) d.BackupDest = true;
-            else if (a == TMsgDlgBtn::mbNo) d.Copy = true;
+                TMsgDlgType::mtConfirmation, {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo, TMsgDlgBtn::mbCancel});
+            if (a == TMsgDlgBtn::mbYes) {
+                d.BackupDest = d.Copy = true;
+            } else if (a == TMsgDlgBtn::mbNo) {
+                d.Copy = declined = true;
+            } else {
+                // Cancel keeps the newer destination, as the question's answer says.
+                d.Copy = false;
+                keep = true;
+            }
         } else if (FOptions.Contains(O::BackupIfNewer)) {
-            d.BackupDest = true;
+            d.BackupDest = d.Copy = true;
         } else if (FOptions.Contains(O::OverwriteIfNewer)) {
             d.Copy = true;
         } else if (!d.Copy) {
-            keepNewer = true;
-            Warn("Warning: Destination file " + dest +
+            keep = true;
+            Warn("Warning: Destination file " + e.Dest +
                  " is newer than source file.  Turn on \"Prompt if Newer\", \"Backup if "
                  "Newer\", \"Overwrite if Newer\", or \"Backup Destination On Change\" options.");
         }
+        d.Reason = sourceChanged ? TSyncReason::Changed : TSyncReason::Newer;
     } else {
-        if (!(FOptions.Contains(O::BackupIfChanged) && st > historyTime) && historyTime != dt) {
+        // The source is as new or newer.
+        const bool destChanged = CompareCoarseTime(dest, e.History) != 0;
+        if (!(FOptions.Contains(O::BackupIfChanged) && CompareExactTime(source, e.History) > 0) &&
+            destChanged) {
             if (FOptions.Contains(O::PromptIfNewer)) {
-                TMsgDlgBtn a = FPrompter.Ask(TSyncQuestion::BothChanged,
-                    "Both the source\r\n" + source + "\r\nand destination \r\n" + dest +
+                TMsgDlgBtn a = FPrompter.Ask(
+                    TSyncQuestion::BothChanged,
+                    "Both the source\r\n" + e.Source + "\r\nand destination \r\n" + e.Dest +
                         "\r\nfiles have changed.  \r\nWould you like to backup the destination "
                         "file?",
                     TMsgDlgType::mtConfirmation, {TMsgDlgBtn::mbYes, TMsgDlgBtn::mbNo});
-                if (a == TMsgDlgBtn::mbYes) d.BackupDest = true;
+                if (a == TMsgDlgBtn::mbYes)
+                    d.BackupDest = true;
+                else
+                    declined = true;
             } else if (FOptions.Contains(O::BackupIfNewer)) {
                 d.BackupDest = true;
             }
         }
-        d.Copy = st != dt || (st != historyTime && source == dest);
-        if (FOptions.Contains(O::PhantomDestination)) d.Copy = d.Copy || st != historyTime;
+        d.Copy = CompareCoarseTime(source, dest) != 0 || sourceChanged || d.BackupDest;
+        d.Reason = TSyncReason::Changed;
     }
 
-    // Sizes and contents narrow a decision to copy; they never overrule a kept destination.
-    if (!keepNewer && (d.Copy || d.BackupDest) &&
-        (FOptions.Contains(O::CompareContent) || FOptions.Contains(O::CompareFileSize))) {
-        FOptions.Include(O::CompareFileSize);
-        bool differs;
-        if (!destExists || sourceInfo.Size != destInfo.Size) {
-            differs = true;
-            FStats.SizeDiffered++;
-        } else if (FOptions.Contains(O::CompareContent)) {
-            FPrompter.ShowStatus("Comparing contents " + source + " with " + dest);
-            differs = !SameContents(source, dest);
-            FStats.ContentCompared++;
-        } else {
-            differs = false;
+    // Sizes and contents decide what the dates cannot: a destination whose size differs
+    // from its source's is no copy of it (one cut short keeps its date), and before a copy
+    // of the same size is made the contents are compared when the profile compares sizes.
+    // They never overrule a kept newer destination.
+    const bool compareSizes = FOptions.Contains(O::CompareContent) || FOptions.Contains(O::CompareFileSize);
+    if (compareSizes) FOptions.Include(O::CompareFileSize);
+    if (!keep && !phantom) {
+        if (!compareDates) {
+            if (compareSizes && d.Copy) FStats.SizeDiffered++;  // an absent size always differs
+        } else if (source.Size != dest.Size) {
+            if (!d.Copy) {
+                d.Copy = true;
+                d.Reason = TSyncReason::Size;
+            }
+            if (compareSizes) FStats.SizeDiffered++;
+        } else if (d.Copy && compareSizes) {
+            if (SameContentsCounted(e)) {
+                d.Copy = d.BackupDest = false;
+                d.AlignTime = CompareExactTime(source, dest) != 0;
+            } else {
+                d.Reason = TSyncReason::Content;
+            }
         }
-        if (!differs) d.Copy = d.BackupDest = false;
+    }
+    // A destination that is not what the last sync left (another date, or its date with
+    // another size) is never replaced without a backup, unless the user said so for this
+    // file. Pipes and devices hold nothing to keep.
+    if (d.Copy && !d.BackupDest && e.DestExists && !phantom && e.Source != e.Dest && !declined &&
+        (CompareCoarseTime(e.DestInfo, e.History) != 0 ||
+         (e.HistoryIndex >= 0 && e.DestInfo.Size != e.History.Size))) {
+        struct stat st {};
+        d.BackupDest = ::lstat(e.Dest.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     }
     d.BackupOnChange = FOptions.Contains(O::BackupIfChanged) && d.Copy;
     return d;
 }
 
-bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
-    if (!d.Copy && !d.BackupDest && !d.BackupOnChange) return true;
+bool TFileSyncMgr::SameContentsCounted(const TEntry& e) {
+    FPrompter.ShowStatus("Comparing contents " + e.Source + " with " + e.Dest);
+    FStats.ContentCompared++;
+    return SameContents(e.Source, e.Dest);
+}
+
+void TFileSyncMgr::AlignDestTime(const TEntry& e) {
+    if (BeyondALink(e.Dest)) return;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(e.SourceInfo.UnixSeconds());
+    times[1].tv_nsec = static_cast<long>(e.SourceInfo.Nanoseconds());
+    // Only the date changes, of the file itself (never a link's target).
+    if (::utimensat(AT_FDCWD, e.Dest.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 && VerboseLog)
+        Log(liInformation, "Same contents: " + e.Dest + " takes the date of " + e.Source);
+}
+
+void TFileSyncMgr::ReportChange(const TEntry& e, TSyncReason reason, bool backupFirst) {
+    FProfile->ChangeCount++;
+    if (OnChangeDetected) OnChangeDetected(TSyncChange{false, e.Source, e.Dest, reason, backupFirst});
+}
+
+void TFileSyncMgr::NoteSpecialFile(const std::string& name) {
+    if (FSpecialFiles++ == 0) FFirstSpecial = name;
+}
+
+bool TFileSyncMgr::SyncLinkEntry(const TEntry& e) {
+    auto readLink = [](const std::string& path, std::string& text) {
+        std::vector<char> buf(256);
+        for (;;) {
+            const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
+            if (n < 0) return false;
+            if (size_t(n) < buf.size()) {
+                text.assign(buf.data(), size_t(n));
+                return true;
+            }
+            buf.resize(buf.size() * 2);
+        }
+    };
+    std::string target;
+    if (!readLink(e.Source, target)) {
+        Error("Error encountered.  The link " + e.Source + " cannot be read: " + SysErrorMessage(errno) + ".");
+        return false;
+    }
+    struct stat st {};
+    const bool there = ::lstat(e.Dest.c_str(), &st) == 0;
+    std::string current;
+    if (there && S_ISLNK(st.st_mode) && readLink(e.Dest, current) && current == target) return true;
+    if (there && S_ISDIR(st.st_mode)) {
+        Error("Error encountered.  Destination " + e.Dest + " is a folder: the link " + e.Source +
+              " is not synced.");
+        return false;
+    }
+    const bool fileThere = there && !S_ISLNK(st.st_mode);
     if (FDetectOnly) {
-        FProfile->ChangeCount++;
-        if (OnChangeDetected) OnChangeDetected(e.Source, e.Dest, false);
+        ReportChange(e, TSyncReason::Link, fileThere);
+        return true;
+    }
+    if (BeyondALink(e.Dest)) {
+        Warn("Warning: Destination file " + e.Dest + " lies in a folder that is a link.  It is not synced.");
+        return false;
+    }
+    if (fileThere) {
+        // A file of the user's at the link's name is kept as a backup first.
+        TFileInfoRec info;
+        FEngine.FindOne(e.Dest, nullptr, info);
+        if (BackupFile(e.Dest, info, BackupComment).empty()) return false;
+    }
+    const std::string folder = e.Dest.substr(0, e.Dest.rfind('/'));
+    FStats.FoldersCreated += FEngine.ForceFoldersLogged(folder + "/", false);
+    // The new link gets a name of its own beside its place, then takes the place at once.
+    std::string temp;
+    int err = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = folder + "/.qnlink-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        if (::symlink(target.c_str(), temp.c_str()) == 0) {
+            err = 0;
+            break;
+        }
+        err = errno;
+        if (err != EEXIST) break;
+    }
+    if (err == 0 && ::rename(temp.c_str(), e.Dest.c_str()) != 0) {
+        err = errno;
+        ::unlink(temp.c_str());
+    }
+    if (err != 0) {
+        Error("Error encountered.  Destination file: " + e.Dest + " could not be created.  " +
+              SysErrorMessage(err) + ".");
+        return false;
+    }
+    FStats.FilesSynced++;
+    Log(liFileCopied, "Linked " + e.Dest + " to " + target);
+    if (FOptions.Contains(O::MoveFile) && FEngine.Continue() && ::unlink(e.Source.c_str()) == 0)
+        FStats.FilesDeleted++;
+    return true;
+}
+
+bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
+    if (!d.Copy && !d.BackupDest && !d.BackupOnChange) {
+        if (d.AlignTime && !FDetectOnly) AlignDestTime(e);
+        return true;
+    }
+    if (FDetectOnly) {
+        ReportChange(e, d.Copy || e.Source != e.Dest ? d.Reason : TSyncReason::BackupOnly,
+                     e.DestExists && (d.BackupDest || d.BackupOnChange));
         return true;
     }
     if (VerboseLog) {
@@ -948,18 +1130,19 @@ bool TFileSyncMgr::SyncFile(const TEntry& e, const TDecision& d) {
     if (e.Source != e.Dest) {
         TCopyResult result;
         const TDateTime t0 = Now();
-        bool copied = false;
+        std::string why;
         try {
             FEngine.CopyLocation(e.Source, e.Dest, result, 1, e.SourceInfo);
-            copied = result.Files > 0;
-        } catch (const std::exception&) {
-            copied = false;
+            if (result.Files == 0)
+                why = FEngine.Continue() ? "The copy did not complete." : "The run was stopped.";
+        } catch (const std::exception& ex) {
+            why = ex.what();
+            if (why.empty() || why.back() != '.') why += '.';
         }
         FStats.CopyTime += Now() - t0;
         FStats.FoldersCreated += result.CreatedFolders;
-        if (!copied) {
-            Error("Error encountered.  Destination file: " + e.Dest +
-                  " could not be created.  It's possibly being used by windows.");
+        if (!why.empty()) {
+            Error("Error encountered.  Destination file: " + e.Dest + " could not be created.  " + why);
             return false;
         }
         FStats.FilesSynced += result.Files;
@@ -1043,6 +1226,13 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
         if (h.size() <= FSourceRoot.size() || h.compare(0, FSourceRoot.size(), FSourceRoot) != 0)
             continue;
         FHistorySeen[k] = true;
+        if (h.find_first_of("\r\n\x05") != std::string::npos) {
+            // Written by an older version: the name may stand for another file.
+            Warn("Warning: " + ShownName(h) +
+                 " is not deleted in the destination: its name holds a line break or the byte 5, "
+                 "so the history cannot tell which file it was.");
+            continue;
+        }
         std::string d = DestName(h, InfoAt(p.HistoryFileInfo, k));
         if (SameText(d, h) || d.size() <= FDestRoot.size()) continue;
         if (IntoTheSource(d)) continue;
@@ -1056,10 +1246,22 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
         e.SourceInfo = InfoAt(p.HistoryFileInfo, k);
         entries.push_back(e);
     }
+    // A destination changed since the last sync is backed up before it goes (a link
+    // holds nothing to keep).
+    std::vector<TFileInfoRec> changed(names.Count());
+    std::vector<bool> needsBackup(names.Count(), false);
+    for (int k = 0; k < names.Count(); ++k) {
+        struct stat st {};
+        needsBackup[k] = ::lstat(names[k].c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                         FEngine.FindOne(names[k], nullptr, changed[k]) &&
+                         CompareCoarseTime(changed[k], entries[k].SourceInfo) != 0;
+    }
     if (FDetectOnly) {
         p.ChangeCount += names.Count();
         if (OnChangeDetected)
-            for (int k = 0; k < names.Count(); ++k) OnChangeDetected(entries[k].Source, names[k], true);
+            for (int k = 0; k < names.Count(); ++k)
+                OnChangeDetected(TSyncChange{true, entries[k].Source, names[k], TSyncReason::Deleted,
+                                             static_cast<bool>(needsBackup[k])});
         return;
     }
     if (names.Empty()) return;
@@ -1085,8 +1287,17 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
                                  {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}) != TMsgDlgBtn::mbOK)
             return;
     }
+    TQNStringList deletions;
+    for (int k = 0; k < names.Count(); ++k) {
+        if (needsBackup[k] && BackupFile(names[k], changed[k], BackupComment).empty()) {
+            Error("Error encountered.  " + names[k] +
+                  " is not deleted: it changed since the last sync and its backup failed.");
+            continue;
+        }
+        deletions.Add(names[k]);
+    }
     TCopyResult result;
-    FEngine.DeleteList(names, !FOptions.Contains(O::EmptyFolders), result, true, true);
+    FEngine.DeleteList(deletions, !FOptions.Contains(O::EmptyFolders), result, true, true);
     FStats.FilesDeleted += result.Files;
     FStats.FoldersDeleted += result.CreatedFolders;
     FPrompter.ShowStatus("Ready.");

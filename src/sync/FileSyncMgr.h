@@ -82,6 +82,29 @@ void AddStats(const TSyncStats& from, TSyncStats& to);
 std::vector<std::string> SyncSummaryLines(const TSyncStats& stats);
 
 
+// Why a file is copied or deleted.
+enum class TSyncReason {
+    New,          // the destination is not there
+    Changed,      // the dates say the source changed
+    Size,         // the sizes differ (a destination cut short keeps its date)
+    Content,      // same size, other contents
+    Newer,        // the destination is newer and is replaced as the options say
+    Link,         // a symbolic link made or changed
+    Deleted,      // the source is gone
+    BackupOnly,   // nothing copied: only a backup of the destination is made
+};
+std::string_view SyncReasonText(TSyncReason reason);
+
+// One change of a run: a copy of Source to Dest, or the deletion of Dest (Source is
+// then the history entry that went); BackupFirst when the destination is backed up
+// before it is replaced or deleted.
+struct TSyncChange {
+    bool Deletion = false;
+    std::string Source, Dest;
+    TSyncReason Reason = TSyncReason::New;
+    bool BackupFirst = false;
+};
+
 // The clock the engine reads (tests drive it).
 class ISyncClock {
 public:
@@ -163,22 +186,17 @@ public:
     std::function<void()> OnProfilesChanged;
     std::function<void(const TSyncStats&)> OnStats;
     std::function<void(TLogItem level, const std::string& text)> OnLog;
-    // A detection pass names each change it counts: a copy of Source to Dest, or the
-    // deletion of Dest (Source is then the history entry that went).
-    std::function<void(const std::string& source, const std::string& dest, bool deletion)>
-        OnChangeDetected;
+    // A detection pass names each change it counts (TSyncChange).
+    std::function<void(const TSyncChange& change)> OnChangeDetected;
 
     // --- The per-file steps (public so that the run's parts can be driven alone) --------
     struct TDecision {
         bool Copy = false;
-        bool BackupDest = false;
+        bool BackupDest = false;      // back the destination up, then replace it
         bool BackupOnChange = false;
+        bool AlignTime = false;       // same contents, other date: the destination takes the source's
+        TSyncReason Reason = TSyncReason::New;
     };
-    // What to do with one file. DestExists is the presence of the destination as the
-    // comparison sees it (false when dates are not compared).
-    TDecision DecideFile(const std::string& source, const std::string& dest, uint32_t historyTime,
-                         bool destExists, const TFileInfoRec& destInfo,
-                         const TFileInfoRec& sourceInfo);
     // Backs File up as a whole copy under its next backup name; returns the name, or empty
     // when no backup was made (not a plain file, counter below MinCounter, or a failure,
     // which is logged and counted).
@@ -207,7 +225,20 @@ private:
     // is no entry of the profile (the root, a copy inside the source, an unmappable name).
     bool MakeEntry(const TPass& pass, int k, TEntry& e);
     void SyncFolderEntry(const TEntry& e);
-    TDecision DecideEntry(const TEntry& e);
+    // What to do with one file entry.
+    TDecision DecideFile(const TEntry& e);
+    // Contents decide where dates and sizes cannot: true when the two files hold the same
+    // bytes (counted in ContentCompared).
+    bool SameContentsCounted(const TEntry& e);
+    // A source entry that is a symbolic link: the destination becomes a link with the same
+    // target text (never followed). False when it failed (logged).
+    bool SyncLinkEntry(const TEntry& e);
+    // The destination takes the source's date (same contents).
+    void AlignDestTime(const TEntry& e);
+    void ReportChange(const TEntry& e, TSyncReason reason, bool backupFirst);
+    // Counts a pipe, socket or device of the source; the run names the first and the count
+    // once, at its end.
+    void NoteSpecialFile(const std::string& name);
     void FinishPass(TPass& pass, bool flushed, TDateTime runStart);
     void RecordHistory(TPass& pass, const std::vector<TEntry>& postponed);
     bool SyncFile(const TEntry& e, const TDecision& d);
@@ -252,6 +283,8 @@ private:
     TSyncStats FStats;
     bool FStatsAdded = false;  // FStats are in the run's totals already
     bool FNotedUnsupported = false;
+    int FSpecialFiles = 0;  // pipes, sockets and devices skipped in the run
+    std::string FFirstSpecial;
     bool FLogOff = false;
     bool FLogLevels[LogItemCount] = {true, true, true, true, true, true, true};
     // History of the current profile: seen marks; source entries: processed marks.

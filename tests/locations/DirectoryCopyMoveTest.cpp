@@ -324,8 +324,15 @@ TEST_F(TCopyFixture, CopyLocationAndDateAndAttributes) {
     EXPECT_EQ(r.CreatedFolders, 1);
     EXPECT_EQ(loctest::MTime(D + "c/s.txt"), FixtureUnix);
     EXPECT_TRUE(Owner.Logged("Backed up " + D + "s.txt to " + D + "c/s.txt"));
-    Owner.CopyLocation(D + "none.txt", D + "c/none.txt", r, 1, info);
+    // A source that cannot be read is an error that says why; nothing is created.
+    try {
+        Owner.CopyLocation(D + "none.txt", D + "c/none.txt", r, 1, info);
+        ADD_FAILURE() << "no error for a missing source";
+    } catch (const ELocationError& e) {
+        EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos) << e.what();
+    }
     EXPECT_EQ(r.Files, 0);
+    EXPECT_FALSE(Exists(D + "c/none.txt"));
 
     // SetDate takes local time: 07:06:08 here is 05:06:08 UTC.
     auto p = CreateParts(&Owner, D + "s.txt");

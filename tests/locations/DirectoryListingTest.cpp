@@ -62,7 +62,7 @@ TEST(DirectoryListing, OrderRecordsLinksAndSpecialFiles) {
             if (l.Names[i] == n) return l.Infos[i];
         return TFileInfoRec();
     };
-    EXPECT_EQ(info("A.txt").ToHex(), FixtureHex);
+    EXPECT_EQ(info("A.txt").ToHex(), loctest::LocalFixtureHex());
     EXPECT_EQ(info("old.txt").Time, DosTimeEarliest);
     EXPECT_EQ(info("ro.txt").Attributes, uint32_t(faArchive | faReadOnly));
     EXPECT_EQ(info("Sub/").Attributes, uint32_t(faDirectory));
@@ -174,13 +174,13 @@ TEST(DirectoryListing, FindOneAndEntryExists) {
     TSimpleLocationOwner owner;
     TFileInfoRec info;
     EXPECT_TRUE(owner.FindOne(dir / "f.txt", info));
-    EXPECT_EQ(info.ToHex(), FixtureHex);
+    EXPECT_EQ(info.ToHex(), loctest::LocalFixtureHex());
     EXPECT_FALSE(owner.FindOne(dir / "none.txt", info));
     EXPECT_EQ(info, TFileInfoRec());
     EXPECT_FALSE(owner.FindOne(dir.Path(), info));  // folders are not found
     // Any non-record text as information looks the file up.
     auto p = CreateParts(&owner, dir / "f.txt", "lookup");
-    EXPECT_EQ(p->InfoHex, FixtureHex);
+    EXPECT_EQ(p->InfoHex, loctest::LocalFixtureHex());
     EXPECT_TRUE(owner.EntryExists(dir / "f.txt"));
     EXPECT_TRUE(owner.EntryExists(dir.Path() + "/"));
     EXPECT_FALSE(owner.EntryExists(dir / "g.txt"));

@@ -81,6 +81,13 @@ inline std::vector<std::string> LeftoverTemps(const std::string& folder) {
 // 2011-03-04 05:06:08 UTC.
 inline constexpr int64_t FixtureUnix = 1299215168;
 inline constexpr const char* FixtureHex = "C428643E00000000D2040000000000002000000000000000";
+// The same record as a listing of a local file gives it: with the whole time in seconds
+// (zero nanoseconds) beside the two-second time.
+inline std::string LocalFixtureHex() {
+    TFileInfoRec r = *TFileInfoRec::FromHex(FixtureHex);
+    r.SetFineTime(FixtureUnix, 0);
+    return r.ToHex();
+}
 
 // Pins the process's time zone for the life of the object.
 class TPinnedZone {

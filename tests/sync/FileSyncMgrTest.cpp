@@ -502,8 +502,9 @@ TEST_F(TFileSyncMgrTest, DetectionPassNamesEachChange) {
     Put(Src + "new.txt", "n", 1);
     fs::remove(Src + "gone.txt");
     std::vector<std::string> seen;
-    Mgr.OnChangeDetected = [&](const std::string& source, const std::string& dest, bool deletion) {
-        seen.push_back((deletion ? "delete " : "copy ") + source + " " + dest);
+    Mgr.OnChangeDetected = [&](const TSyncChange& c) {
+        seen.push_back((c.Deletion ? "delete " : "copy ") + c.Source + " " + c.Dest + " " +
+                       std::string(SyncReasonText(c.Reason)));
     };
     Mgr.NotBefore = 0;
     p.Selected = false;
@@ -512,9 +513,9 @@ TEST_F(TFileSyncMgrTest, DetectionPassNamesEachChange) {
     EXPECT_EQ(s.FilesSynced + s.FilesDeleted, 0);
     EXPECT_EQ(p.ChangeCount, 3);
     std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(seen, (std::vector<std::string>{"copy " + Src + "changed.txt " + Dst + "changed.txt",
-                                              "copy " + Src + "new.txt " + Dst + "new.txt",
-                                              "delete " + Src + "gone.txt " + Dst + "gone.txt"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"copy " + Src + "changed.txt " + Dst + "changed.txt changed",
+                                              "copy " + Src + "new.txt " + Dst + "new.txt new",
+                                              "delete " + Src + "gone.txt " + Dst + "gone.txt deleted"}));
     EXPECT_EQ(qntest::ReadFile(Dst + "changed.txt"), "c");
     EXPECT_TRUE(fs::exists(Dst + "gone.txt"));
 }

@@ -77,23 +77,29 @@ TEST_F(TSyncScenario, DecisionsOfTheSecondSync) {
         {"source changed: copied", {}, {"longer", 2}, {}, {}, "longer", 1, 0, 0, 0, 0},
         {"source only touched: copied again", {}, {"one", 2}, {}, {}, "one", 1, 0, 0, 0, 0},
         {"destination newer, no option: kept with a warning", {}, {}, {"mine", 5}, {}, "mine", 0, 0, 1, 0, 0},
-        {"destination newer, overwrite", {O::OverwriteIfNewer}, {}, {"mine", 5}, {}, "one", 1, 0, 0, 0, 0},
+        // A destination changed since the last sync is backed up before it is replaced,
+        // unless the user answers that it need not be.
+        {"destination newer, overwrite", {O::OverwriteIfNewer}, {}, {"mine", 5}, {}, "one", 1, 1, 0, 0, 0, "mine"},
         {"destination newer, backup", {O::BackupIfNewer}, {}, {"mine", 5}, {}, "one", 1, 1, 0, 0, 0, "mine"},
         {"destination newer, asked: Yes", {O::PromptIfNewer}, {}, {"mine", 5}, {B::mbYes}, "one", 1, 1, 0, 0, 0, "mine"},
         {"destination newer, asked: No", {O::PromptIfNewer}, {}, {"mine", 5}, {B::mbNo}, "one", 1, 0, 0, 0, 0},
         {"destination newer, asked: Cancel", {O::PromptIfNewer}, {}, {"mine", 5}, {B::mbCancel}, "mine", 0, 0, 0, 0, 0},
-        // The source changed since the last sync as well: Cancel still lets the newer
-        // source win over the older one it replaced.
+        // The source changed since the last sync as well: Cancel keeps the newer
+        // destination, as the answer says.
         {"both changed, destination newer, asked: Cancel", {O::PromptIfNewer}, {"longer", 2}, {"mine", 5},
-         {B::mbCancel}, "longer", 1, 0, 0, 0, 0},
+         {B::mbCancel}, "mine", 0, 0, 0, 0, 0},
+        {"both changed, destination newer, no option: backed up, replaced", {}, {"longer", 2}, {"mine", 5}, {},
+         "longer", 1, 1, 0, 0, 0, "mine"},
         {"both changed, source newer, backup", {O::BackupIfNewer}, {"longer", 5}, {"mine", 2}, {}, "longer", 1, 1, 0, 0,
          0, "mine"},
         {"both changed, source newer, asked: Yes", {O::PromptIfNewer}, {"longer", 5}, {"mine", 2}, {B::mbYes}, "longer",
          1, 1, 0, 0, 0, "mine"},
         {"both changed, source newer, asked: No", {O::PromptIfNewer}, {"longer", 5}, {"mine", 2}, {B::mbNo}, "longer", 1,
          0, 0, 0, 0},
-        // Size and content comparisons only narrow a copy the dates asked for.
-        {"sizes compared: same size, other date", {O::CompareFileSize}, {"ONE", 2}, {}, {}, "one", 0, 0, 0, 0, 0},
+        // Where the dates say "changed" and the sizes are the same, the contents decide,
+        // whether sizes or contents are compared.
+        {"sizes compared: same size, other bytes", {O::CompareFileSize}, {"ONE", 2}, {}, {}, "ONE", 1, 0, 0, 0, 1},
+        {"sizes compared: only touched", {O::CompareFileSize}, {"one", 2}, {}, {}, "one", 0, 0, 0, 0, 1},
         {"sizes compared: other size", {O::CompareFileSize}, {"longer", 2}, {}, {}, "longer", 1, 0, 0, 1, 0},
         {"contents compared: same bytes", {O::CompareContent}, {"one", 2}, {}, {}, "one", 0, 0, 0, 0, 1},
         {"contents compared: other bytes", {O::CompareContent}, {"ONE", 2}, {}, {}, "ONE", 1, 0, 0, 0, 1},
@@ -242,7 +248,8 @@ namespace {
 
 // A new copy is flushed to the disk with the others at the end of its pass, before the
 // history records it; a crash before that can leave it short under its final name with
-// the source's date. Such a file is copied again; a recorded one is judged by its date.
+// the source's date. Such a file is copied again. A recorded one whose size changed while
+// its date stayed is no copy of its source either: it is copied again after a backup.
 TEST_F(TSyncScenario, AShortDestinationNoSyncRecordedIsCopiedAgain) {
     TSyncProfile& p = AddProfile(Src, Dst, {});
     Put(Src + "a.txt", "the whole text", 0);
@@ -255,8 +262,12 @@ TEST_F(TSyncScenario, AShortDestinationNoSyncRecordedIsCopiedAgain) {
     ASSERT_EQ(p.HistoryFiles.Count(), 2);
 
     Put(Dst + "b.txt", "edited, date kept", 0);
-    EXPECT_EQ(Run().FilesSynced, 0);
-    EXPECT_EQ(qntest::ReadFile(Dst + "b.txt"), "edited, date kept");
+    s = Run();
+    EXPECT_EQ(s.FilesSynced, 1);
+    EXPECT_EQ(s.BackupCount, 1);
+    EXPECT_EQ(qntest::ReadFile(Dst + "b.txt"), "same");
+    ASSERT_EQ(Backups().size(), 1u);
+    EXPECT_EQ(qntest::ReadFile(Backups()[0]), "edited, date kept");
 }
 
 }  // namespace
