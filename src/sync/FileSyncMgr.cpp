@@ -1246,15 +1246,16 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
         e.SourceInfo = InfoAt(p.HistoryFileInfo, k);
         entries.push_back(e);
     }
-    // A destination changed since the last sync is backed up before it goes (a link
-    // holds nothing to keep).
+    // A destination that is not what the last sync left (another date, or another size)
+    // is backed up before it goes (a link holds nothing to keep).
     std::vector<TFileInfoRec> changed(names.Count());
     std::vector<bool> needsBackup(names.Count(), false);
     for (int k = 0; k < names.Count(); ++k) {
         struct stat st {};
         needsBackup[k] = ::lstat(names[k].c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
                          FEngine.FindOne(names[k], nullptr, changed[k]) &&
-                         CompareCoarseTime(changed[k], entries[k].SourceInfo) != 0;
+                         (CompareCoarseTime(changed[k], entries[k].SourceInfo) != 0 ||
+                          changed[k].Size != entries[k].SourceInfo.Size);
     }
     if (FDetectOnly) {
         p.ChangeCount += names.Count();

@@ -76,3 +76,55 @@ TEST(DosTime, ZoneConversionsFollowThePinnedZone) {
 }
 
 }  // namespace
+
+namespace {
+
+// A record as a local listing makes it: the two-second time and, beside it, the whole one.
+TFileInfoRec Local(int64_t seconds, uint32_t nanoseconds) {
+    TFileInfoRec r;
+    r.Time = DosDateTimeFromUnix(seconds);
+    r.SetFineTime(seconds, nanoseconds);
+    return r;
+}
+
+TFileInfoRec DosOnly(int64_t seconds) {
+    TFileInfoRec r;
+    r.Time = DosDateTimeFromUnix(seconds);
+    return r;
+}
+
+TEST(FileInfoRec, TimesCompareExactlyWithinAFileSystemAndToTwoSecondsAcross) {
+    const int64_t t = FixtureUnix;  // an even second
+    struct TCase {
+        const char* Name;
+        TFileInfoRec A, B;
+        int Exact, Coarse;
+    } cases[] = {
+        {"same time", Local(t, 5), Local(t, 5), 0, 0},
+        {"an edit within the same second", Local(t, 100), Local(t, 900), -1, 0},
+        {"an edit in the next second of the step", Local(t + 1, 0), Local(t, 0), 1, 0},
+        {"the next two-second step", Local(t + 2, 0), Local(t + 1, 999999999), 1, 1},
+        {"a record without the whole time (an archive member, an older document)", DosOnly(t + 1),
+         Local(t, 300), 0, 0},
+        {"before 1980: apart although the two-second times are both the earliest", Local(100000000, 0),
+         Local(100000010, 0), -1, -1},
+        {"after 2107: apart although both are the latest", Local(4400000000, 0), Local(4300000000, 0), 1, 1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(CompareExactTime(c.A, c.B), c.Exact);
+        EXPECT_EQ(CompareExactTime(c.B, c.A), -c.Exact);
+        EXPECT_EQ(CompareCoarseTime(c.A, c.B), c.Coarse);
+        EXPECT_EQ(CompareCoarseTime(c.B, c.A), -c.Coarse);
+    }
+    // The whole time survives the stored form, and older readers see the same Time.
+    const TFileInfoRec before = Local(100000000, 123456789);
+    const TFileInfoRec read = *TFileInfoRec::FromHex(before.ToHex());
+    EXPECT_EQ(read.UnixSeconds(), 100000000);
+    EXPECT_EQ(read.Nanoseconds(), 123456789u);
+    EXPECT_EQ(read.Time, DosTimeEarliest);
+    EXPECT_EQ(DosOnly(t).UnixSeconds(), t);
+    EXPECT_FALSE(DosOnly(t).HasFineTime());
+}
+
+}  // namespace

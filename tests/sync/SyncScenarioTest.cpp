@@ -26,6 +26,7 @@ namespace {
 struct TChange {
     const char* Text = nullptr;  // nullptr: left as the first sync left it
     int Hours = 0;               // the new modification time, in hours after the first
+    int Milliseconds = 0;        // and milliseconds (the first is at an even second)
 };
 
 struct TScenario {
@@ -106,6 +107,17 @@ TEST_F(TSyncScenario, DecisionsOfTheSecondSync) {
         {"sizes compared, destination newer: still kept", {O::CompareFileSize}, {}, {"mine!", 5}, {}, "mine!", 0, 0, 1,
          0, 0},
         {"dates not compared: copied every time", {}, {}, {}, {}, "one", 1, 0, 0, 0, 0, nullptr, true},
+        // An edit within the two seconds of the first sync's time: the source's own
+        // record tells what its two-second time cannot.
+        {"source edited within the same two seconds", {}, {"much longer", 0, 1500}, {}, {}, "much longer", 1, 0, 0,
+         0, 0},
+        {"source edited within the same two seconds, same size", {O::CompareFileSize}, {"ONE", 0, 500}, {}, {},
+         "ONE", 1, 0, 0, 0, 1},
+        // A destination cut short (or changed) that kept its date is no copy: it is kept
+        // as a backup and copied again.
+        {"destination cut short, date kept", {}, {}, {"on", 0}, {}, "one", 1, 1, 0, 0, 0, "on"},
+        {"destination same size, other bytes, date kept, contents compared", {O::CompareContent}, {}, {"0ne", 0},
+         {}, "0ne", 0, 0, 0, 0, 0},
     };
     for (const TScenario& c : scenarios) {
         SCOPED_TRACE(c.Name);
@@ -118,8 +130,8 @@ TEST_F(TSyncScenario, DecisionsOfTheSecondSync) {
         Put(Src + "a.txt", "one", 0);
         ASSERT_EQ(Run().FilesSynced, 1);
         ASSERT_EQ(qntest::ReadFile(Dst + "a.txt"), "one");
-        if (c.Source.Text) Put(Src + "a.txt", c.Source.Text, c.Source.Hours);
-        if (c.Dest.Text) Put(Dst + "a.txt", c.Dest.Text, c.Dest.Hours);
+        if (c.Source.Text) Put(Src + "a.txt", c.Source.Text, c.Source.Hours, c.Source.Milliseconds);
+        if (c.Dest.Text) Put(Dst + "a.txt", c.Dest.Text, c.Dest.Hours, c.Dest.Milliseconds);
         Prompter.Answers.assign(c.Answers.begin(), c.Answers.end());
 
         const TSyncStats s = Run();
@@ -455,6 +467,53 @@ TEST_F(TSyncScenario, NestedRootsNeverFeedOnThemselves) {
             if (name != c.Files.back().first) {
                 EXPECT_EQ(qntest::ReadFile(c.Source + name), text) << name;
             }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A source file deleted after a sync: its destination goes, but one the user changed since
+// the sync is kept as a backup first; without that backup it stays.
+TEST_F(TSyncScenario, DeletionsKeepAChangedDestinationAsABackupFirst) {
+    struct TCase {
+        const char* Name;
+        TChange Dest;
+        bool BackupFails;
+        bool DestGone;
+        int Backups, Errors;
+    } cases[] = {
+        {"unchanged: deleted", {}, false, true, 0, 0},
+        {"edited since the sync: backed up, deleted", {"mine", 3}, false, true, 1, 0},
+        {"edited, date kept: backed up, deleted", {"mine!", 0}, false, true, 1, 0},
+        {"edited, backup impossible: kept", {"mine", 3}, true, false, 0, 2},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::remove_all(Src);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        AddProfile(Src, Dst, {O::SyncDeletedObjects});
+        Put(Src + "a.txt", "one", 0);
+        Put(Src + "keep.txt", "k", 0);
+        ASSERT_EQ(Run().FilesSynced, 2);
+        if (c.Dest.Text) Put(Dst + "a.txt", c.Dest.Text, c.Dest.Hours);
+        fs::remove(Src + "a.txt");
+        // A folder where the backup's name goes makes the backup fail.
+        if (c.BackupFails) fs::create_directories(Dst + "a Backup (1).txt/x");
+        const TSyncStats s = Run();
+        EXPECT_EQ(fs::exists(Dst + "a.txt"), !c.DestGone);
+        EXPECT_EQ(s.FilesDeleted, c.DestGone ? 1 : 0);
+        EXPECT_EQ(s.BackupCount, c.Backups);
+        EXPECT_EQ(s.ErrorCount, c.Errors);
+        if (c.Backups) {
+            EXPECT_EQ(qntest::ReadFile(Dst + "a Backup (1).txt"), c.Dest.Text);
+        }
+        if (!c.DestGone) {
+            EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), c.Dest.Text);
+        }
+        EXPECT_EQ(qntest::ReadFile(Dst + "keep.txt"), "k");
     }
 }
 

@@ -13,6 +13,8 @@
 #include <deque>
 #include <string>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <utime.h>
 #include <vector>
 
@@ -87,12 +89,14 @@ public:
 };
 
 // Writes a file with a modification time Hours after a fixed moment.
-inline void Put(const std::string& path, const std::string& text, int hours = 0) {
+// Writes Text with the modification time Hours (and Milliseconds) after an even second.
+inline void Put(const std::string& path, const std::string& text, int hours = 0, int milliseconds = 0) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     qntest::WriteFile(path, text);
-    utimbuf t{};
-    t.actime = t.modtime = 1700000000 + hours * 3600;
-    ASSERT_EQ(::utime(path.c_str(), &t), 0);
+    struct timespec t[2];
+    t[0].tv_sec = t[1].tv_sec = 1700000000 + hours * 3600 + milliseconds / 1000;
+    t[0].tv_nsec = t[1].tv_nsec = (milliseconds % 1000) * 1000000L;
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), t, 0), 0);
 }
 
 }  // namespace synctest
