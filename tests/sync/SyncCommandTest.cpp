@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -305,24 +306,129 @@ TEST_F(TSyncCli, AddedProfilesKeepFoldersInStep) {
 TEST_F(TSyncCli, WithoutATerminalTheSafeAnswerIsTakenAndSaid) {
     struct TCase {
         const char* Option;
+        bool SourceChanged;
+        int Code;
         const char* Says;
+        const char* DestAfter;
+        const char* Backup = nullptr;  // the destination's backup, if one is made
     } cases[] = {
-        {"PromptIfNewer=1", "answered Cancel (the newer destination is kept)"},
-        {"PromptIfNewer=0", "is newer than source file."},
+        {"PromptIfNewer=1", false, 1, "answered Cancel (the newer destination is kept)", "edited in the destination"},
+        {"PromptIfNewer=1", true, 1, "answered Cancel (the newer destination is kept)", "edited in the destination"},
+        {"PromptIfNewer=0", false, 1, "is newer than source file.", "edited in the destination"},
+        // Both changed, no option that asks: the destination's version is kept as a backup.
+        {"PromptIfNewer=0", true, 0, "1 file(s) backed up.", "source, changed", "edited in the destination"},
     };
     for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Option);
+        SCOPED_TRACE(std::string(c.Option) + (c.SourceChanged ? ", source changed" : ""));
         fs::remove_all(Dst);
         fs::remove(Doc);
         Put(Src + "/a.txt", "source");
         ASSERT_EQ(Sync({"--add", Doc, Src, Dst, "--option", c.Option}).Code, 0);
         ASSERT_EQ(Sync({Doc}).Code, 0);
+        if (c.SourceChanged) Put(Src + "/a.txt", "source, changed", 1);
         Put(Dst + "/a.txt", "edited in the destination", 2);
         TRun r = Sync({Doc});
-        EXPECT_EQ(r.Code, 1) << r.Err;
-        EXPECT_TRUE(Has(r.Err, c.Says)) << r.Err;
-        EXPECT_EQ(qntest::ReadFile(Dst + "/a.txt"), "edited in the destination");
+        EXPECT_EQ(r.Code, c.Code) << r.Err;
+        EXPECT_TRUE(Has(r.Err + r.Out, c.Says)) << r.Err << r.Out;
+        EXPECT_EQ(qntest::ReadFile(Dst + "/a.txt"), c.DestAfter);
+        EXPECT_EQ(fs::exists(Dst + "/a Backup (1).txt"), c.Backup != nullptr);
+        if (c.Backup) {
+            EXPECT_EQ(qntest::ReadFile(Dst + "/a Backup (1).txt"), c.Backup);
+        }
     }
+}
+
+// What the dates cannot show, a new profile still copies: a same-size edit (the contents
+// decide) and an edit within the two seconds of the last sync (the whole time decides).
+// A dry run names each action with its reason.
+TEST_F(TSyncCli, EditsTheDatesCannotShowAreCopied) {
+    Put(Src + "/a.txt", "version one", 0);
+    Put(Src + "/f.txt", "short", 0, 200);
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+    ASSERT_EQ(Sync({Doc}).Code, 0);
+
+    Put(Src + "/a.txt", "version two", 1);
+    Put(Src + "/f.txt", "much longer content", 0, 900);
+    TRun r = Sync({"--dry-run", Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "copy " + Src + "/a.txt -> " + Dst + "/a.txt (content)\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "copy " + Src + "/f.txt -> " + Dst + "/f.txt (changed)\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "2 change(s) found.\n")) << r.Out;
+    r = Sync({Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(qntest::ReadFile(Dst + "/a.txt"), "version two");
+    EXPECT_EQ(qntest::ReadFile(Dst + "/f.txt"), "much longer content");
+
+    // Only touched: nothing to copy, then nothing left to compare.
+    Put(Src + "/a.txt", "version two", 2);
+    r = Sync({Doc});
+    EXPECT_TRUE(Has(r.Out, "\n0 file(s) synced.\n")) << r.Out;
+    r = Sync({"-n", Doc});
+    EXPECT_TRUE(Has(r.Out, "0 change(s) found.\n")) << r.Out;
+}
+
+// A full destination: the error names the file and the system's reason, nothing is left
+// half-written, and the file is copied once there is room. (Needs a small file system of
+// its own: a tmpfs, where the test may mount one.)
+TEST_F(TSyncCli, AFullDestinationSaysSoAndLosesNothing) {
+    fs::create_directories(Dst);
+    if (::mount("tmpfs", Dst.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    struct TUnmount {
+        std::string Path;
+        ~TUnmount() { ::umount2(Path.c_str(), MNT_DETACH); }
+    } unmount{Dst};
+    Put(Src + "/big.bin", std::string(256 * 1024, 'b'));
+    Put(Src + "/small.txt", "s");
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+    TRun r = Sync({Doc});
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "Destination file: " + Dst + "/big.bin could not be created.  ")) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "No space left on device")) << r.Err;
+    EXPECT_FALSE(Has(r.Err, "windows")) << r.Err;
+    EXPECT_EQ(Tree(Dst), (std::map<std::string, std::string>{{"small.txt", "s"}}));
+    EXPECT_TRUE(Temporaries(Dst).empty());
+
+    ::umount2(Dst.c_str(), MNT_DETACH);
+    r = Sync({Doc});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Tree(Dst), Tree(Src));
+}
+
+// Links stay links (never followed), updated when their target text changes and deleted
+// with their source; pipes are skipped with one notice and are no error.
+TEST_F(TSyncCli, LinksStayLinksAndSpecialFilesAreSkipped) {
+    Put(Src + "/file.txt", "f");
+    fs::create_directories(Src + "/folder");
+    Put(Src + "/folder/in.txt", "i");
+    fs::create_symlink("file.txt", Src + "/to-file");
+    fs::create_symlink("folder", Src + "/to-folder");
+    fs::create_symlink("nowhere", Src + "/dangling");
+    ASSERT_EQ(::mkfifo((Src + "/pipe").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((Src + "/folder/pipe2").c_str(), 0644), 0);
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst}).Code, 0);
+    TRun r = Sync({Doc});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "Notice: 2 pipe(s), socket(s) or device(s) skipped")) << r.Err;
+    for (const char* link : {"to-file", "to-folder", "dangling"}) {
+        EXPECT_TRUE(fs::is_symlink(Dst + "/" + link)) << link;
+        EXPECT_EQ(fs::read_symlink(Dst + "/" + link), fs::read_symlink(Src + "/" + link)) << link;
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Dst + "/pipe")));
+    EXPECT_EQ(qntest::ReadFile(Dst + "/folder/in.txt"), "i");
+
+    // A second run has nothing to do; a changed target and a deleted link follow.
+    r = Sync({Doc});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "\n0 file(s) synced.\n")) << r.Out;
+    fs::remove(Src + "/to-file");
+    fs::create_symlink("folder/in.txt", Src + "/to-file");
+    fs::remove(Src + "/dangling");
+    r = Sync({Doc});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(fs::read_symlink(Dst + "/to-file"), "folder/in.txt");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Dst + "/dangling")));
+    EXPECT_EQ(qntest::ReadFile(Dst + "/file.txt"), "f");
 }
 
 // A preview prints how the lists differ; without a terminal nobody can say "go on", so
