@@ -6,6 +6,7 @@
 #include "common/EngineContract.h"
 #include "common/Masks.h"
 #include "common/QNRegExpr.h"
+#include "common/SafeFile.h"
 #include "locations/BackupFileParts.h"
 
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <optional>
 #include <vector>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -179,8 +181,10 @@ std::string BadPatterns(const TFindArgs& a) {
 }
 
 // The locations as the engine takes them, relative folders taken from the current
-// folder; empty (an error printed) when one cannot be searched.
-std::optional<std::string> ResolveLocations(TFindFiles& engine, const std::string& text) {
+// folder; empty (an error printed) when one cannot be searched. A local folder that is
+// not there is said on standard error and left out (Missing counts them): the search of
+// the others goes on, and is incomplete.
+std::optional<std::string> ResolveLocations(TFindFiles& engine, const std::string& text, int& missing) {
     std::string cwd;
     std::vector<char> buf(4096);
     while (::getcwd(buf.data(), buf.size()) == nullptr && errno == ERANGE) buf.resize(buf.size() * 2);
@@ -196,6 +200,19 @@ std::optional<std::string> ResolveLocations(TFindFiles& engine, const std::strin
             Fail("not a location that can be searched: '" + loc + "'");
             return std::nullopt;
         }
+        if (ExtractScheme(full).empty()) {
+            struct stat st {};
+            std::string why;
+            if (::stat(full.c_str(), &st) != 0)
+                why = SysErrorMessage(errno);
+            else if (!S_ISDIR(st.st_mode))
+                why = "it is not a folder";
+            if (!why.empty()) {
+                std::fprintf(stderr, "quennick find: cannot search '%s': %s.\n", loc.c_str(), why.c_str());
+                ++missing;
+                continue;
+            }
+        }
         if (!locations.empty()) locations += "||";
         locations += full;
     }
@@ -203,10 +220,11 @@ std::optional<std::string> ResolveLocations(TFindFiles& engine, const std::strin
 }
 
 // Prints each entry as it is found (with its information when asked); only the
-// statistics are kept.
-void PrintAsFound(TFindFiles& engine, const TFindArgs& a) {
+// statistics are kept. A status line on the same terminal is taken away first.
+void PrintAsFound(TFindFiles& engine, const TFindArgs& a, TTerminalStatus& status) {
     engine.KeepResults = false;
-    engine.OnFound = [info = a.Info, stats = a.Stats](TFindEntry& e) {
+    engine.OnFound = [info = a.Info, stats = a.Stats, &status](TFindEntry& e) {
+        status.Clear();
         if (info || stats) {
             const TFileInfoRec& rec = e.Info();
             if (e.Vanished()) return false;  // gone since its folder was read
@@ -250,8 +268,9 @@ int RunFindCommand(const std::vector<std::string>& args) {
     const TFindArgs& a = *parsed;
     if (std::string why = BadPatterns(a); !why.empty()) return Fail(why);
 
-    // A progress line on a terminal, unless the results go to that terminal too.
-    TTerminalStatus status(::isatty(2) == 1 && ::isatty(1) != 1);
+    // A progress line on a terminal; results on the same terminal go out line by line,
+    // each after the line is taken away.
+    TTerminalStatus status(::isatty(2) == 1);
     // Messages of the engine's log go to standard error, without the log's time stamp.
     TCommandMemo memo([&status](std::string_view text) {
         status.Clear();
@@ -264,16 +283,18 @@ int RunFindCommand(const std::vector<std::string>& args) {
     struct TUnregister {
         ~TUnregister() { SetDefaultLocationOwner(nullptr); }
     } unregister;
-    const std::optional<std::string> locations = ResolveLocations(engine, a.Positional[0]);
+    int missing = 0;
+    const std::optional<std::string> locations = ResolveLocations(engine, a.Positional[0], missing);
     if (!locations) return 2;
 
     TInterruptScope interrupts(false);
     static char outBuf[1 << 16];
-    std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
-    PrintAsFound(engine, a);
+    std::setvbuf(stdout, outBuf, status.Enabled() && ::isatty(1) == 1 ? _IOLBF : _IOFBF, sizeof outBuf);
+    PrintAsFound(engine, a, status);
     try {
-        engine.FindFiles(a.Positional[1], *locations, status.Enabled(), nullptr, "Results",
-                         a.TextRegex, a.NameRegex, nullptr, a.Flags());
+        if (!locations->empty())
+            engine.FindFiles(a.Positional[1], *locations, status.Enabled(), nullptr, "Results",
+                             a.TextRegex, a.NameRegex, nullptr, a.Flags());
     } catch (const std::exception& e) {
         status.Clear();
         return Fail(e.what());
@@ -283,6 +304,6 @@ int RunFindCommand(const std::vector<std::string>& args) {
         for (const std::string& line : engine.ResultStore.GetSection("Results\"Stats").ToVector())
             std::printf("%s\n", line.c_str());
     std::fflush(stdout);
-    return Outcome(TInterruptScope::Interrupted(), engine.LastSearchIncomplete(),
-                   engine.LastUnreadableCount());
+    return Outcome(TInterruptScope::Interrupted(), missing > 0 || engine.LastSearchIncomplete(),
+                   engine.LastUnreadableCount() + missing);
 }

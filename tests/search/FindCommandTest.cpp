@@ -69,7 +69,7 @@ TEST_F(TCli, ExitCodesAndMessages) {
     struct TCase {
         std::vector<std::string> Args;
         int Code;
-        const char* Says;  // in the output (exit 0) or the error output
+        std::string Says;  // in the output (exit 0) or the error output
     } cases[] = {
         {{"--help"}, 0, "Usage: quennick find [OPTION]... LOCATIONS MASKS"},
         {{}, 2, "LOCATIONS and MASKS are needed"},
@@ -82,7 +82,10 @@ TEST_F(TCli, ExitCodesAndMessages) {
         {{"--text", "", D, "*"}, 2, "the --text pattern is empty"},
         {{D, "a[b"}, 2, "Invalid mask: 'a[b'"},
         {{"news://x", "*"}, 2, "not a location that can be searched: 'news://x'"},
-        {{D + "/missing", "*"}, 0, ""},
+        // A folder that is not there is no empty result: it is said, and the search of
+        // the others goes on, incomplete.
+        {{D + "/missing", "*"}, 1, "cannot search '" + std::string(D) + "/missing': No such file or directory."},
+        {{D + "/a.txt", "*"}, 1, "cannot search '" + std::string(D) + "/a.txt': it is not a folder."},
         {{D, "*.none"}, 0, ""},
         {{D, "a.txt"}, 0, "/a.txt\n"},
     };
@@ -97,6 +100,10 @@ TEST_F(TCli, ExitCodesAndMessages) {
             EXPECT_EQ(r.Out, "");
         }
     }
+    // Beside a folder that is not there, the others are still searched.
+    TRun r = Quennick({D + "/missing||" + D, "a.txt"});
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_EQ(r.Out, D + "/a.txt\n");
 }
 
 TEST_F(TCli, IncompleteSearchExitsWithOne) {
