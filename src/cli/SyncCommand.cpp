@@ -451,7 +451,8 @@ int AddProfile(const TArgs& a, TSyncDocument& doc, TFindFiles& engine) {
         p.Options.Set(option, on);
         if (p.EngineCopy) p.EngineCopy->Options.Set(option, on);
     }
-    if (!doc.SaveFile()) return Error(1, "the document " + docPath + " could not be saved");
+    if (!doc.SaveFile())
+        return Error(1, "the document " + docPath + " could not be saved: " + doc.LastSaveError());
     std::printf("Added profile %d: %s\n", index + 1, doc.Profiles().Line(index).c_str());
     return 0;
 }
@@ -653,7 +654,8 @@ int RunSyncCommand(const std::vector<std::string>& args) {
         // the user's choice of profiles stays as it was.
         TakeProfilesFromEngine(mgr.Profiles, profiles);
         if (!doc.SaveFile()) {
-            std::fprintf(stderr, "%sthe document %s could not be saved\n", Me, docPath.c_str());
+            std::fprintf(stderr, "%sthe document %s could not be saved: %s\n", Me, docPath.c_str(),
+                         doc.LastSaveError().c_str());
             ++s.Problems;
         }
         PrintSummary(stats);

@@ -273,7 +273,10 @@ int TLocationOwner::ForceFoldersLogged(const std::string& path, bool log) {
         if (end > start) {
             prefix += path.substr(start, end - start) + "/";
             if (!DirectoryExists(prefix)) {
-                if (::mkdir(prefix.c_str(), 0777) != 0) break;  // the write reports why
+                if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+                    const int err = errno;
+                    throw EFileError("Cannot create the folder \"" + prefix + "\": " + SysErrorMessage(err), err);
+                }
                 if (log) {
                     ++count;
                     ShowStatus("Created Directory " + prefix, llProgress, true);

@@ -126,7 +126,8 @@ public:
     bool CopyStreamWithProgress(TStream& source, TStream& dest, const TFileInfoRec& info,
                                 const std::string& message);
     // Creates the missing folders of Path, prefix by prefix; with Log each one created is
-    // counted and logged "Created Directory <prefix>" (level 4, memo). Returns the count.
+    // counted and logged "Created Directory <prefix>" (level 4, memo). Returns the count;
+    // a folder that cannot be made raises EFileError with the system's reason.
     int ForceFoldersLogged(const std::string& path, bool log);
     // Removes the folder when it is empty (never through a symbolic link); logs "Deleted
     // directory <path>" (level 3) when Verbose or VerboseLog.

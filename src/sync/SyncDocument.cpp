@@ -304,6 +304,25 @@ std::vector<std::string_view> SplitDocumentText(std::string_view text) {
 
 constexpr std::string_view FileDialogFilter = "File Mirrowyn|*.fmw; *.qns";
 
+// Why a document's text cannot be a sync document (empty when it can be): binary data, or
+// text before the first section.
+std::string DocumentDamage(std::string_view text, const std::vector<std::string_view>& lines) {
+    if (size_t nul = text.find('\0'); nul != std::string_view::npos)
+        return "it holds binary data (a zero byte at offset " + std::to_string(nul) + ").";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view line = lines[i];
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        if (line.empty()) continue;
+        if (line.front() == '<' && line.back() == '>') return {};
+        std::string shown(line.substr(0, 40));
+        for (char& c : shown)
+            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+        return "line " + std::to_string(i + 1) + " (\"" + shown + (line.size() > 40 ? "..." : "") +
+               "\") comes before any section.";
+    }
+    return {};
+}
+
 }  // namespace
 
 TSyncDocument::TSyncDocument(ISyncPrompter& prompter, TCustomIniFile* settings,
@@ -345,7 +364,9 @@ bool TSyncDocument::LoadFile(const std::string& path, const TQNStringList* curre
     Trace(FHost, "Before Loading file " + name + "...");
     FStepsRun.clear();
     std::error_code ec;
-    if (name.empty() || !std::filesystem::exists(name, ec)) {
+    // A file with nothing in it (made by a file manager, say) is a new document.
+    if (name.empty() || !std::filesystem::exists(name, ec) ||
+        (std::filesystem::is_regular_file(name, ec) && std::filesystem::file_size(name, ec) == 0)) {
         NewDocument(currentOptions);
         FillFromStore();
         SetFileName(name);
@@ -359,7 +380,15 @@ bool TSyncDocument::LoadFile(const std::string& path, const TQNStringList* curre
     TFMWMemIniFile parsed;
     {
         const std::string text = ReadFileBytes(name);
-        parsed.SetLines(SplitDocumentText(text));
+        const std::vector<std::string_view> lines = SplitDocumentText(text);
+        if (std::string why = DocumentDamage(text, lines); !why.empty())
+            throw EFileError("it is not a sync document: " + why, EINVAL);
+        parsed.SetLines(lines);
+        if (!lines.empty() && parsed.FindSection(SyncSection::Options) == nullptr &&
+            parsed.FindSection(SyncSection::Profiles) == nullptr && parsed.FindSection("SyncList") == nullptr)
+            throw EFileError("it is not a sync document: it holds neither an <Options> nor a "
+                                    "<Profiles> section.",
+                             EINVAL);
     }
     Trace(FHost, "After Loading file-size=" + std::to_string(std::filesystem::file_size(name, ec)));
     const std::string version = parsed.ReadString(SyncSection::Options, "Version", FMWOldestVersion);
@@ -451,12 +480,15 @@ bool TSyncDocument::WriteUnder(std::string path) {
             break;
         } catch (const EFileError& e) {
             Trace(FHost, e.what());
+            FLastSaveError = e.what();
+            if (FromCommandLine) return false;  // nobody to choose another name
             FPrompter.ShowMessage("File Mirrowyn needs to save " + path +
-                                  " data to a file.  Select a FileName....");
+                                  " data to a file.  Select a FileName....\r\n" + e.what());
             path = AskSaveName();
             if (path.empty()) return false;
         }
     }
+    FLastSaveError.clear();
     SetFileName(path);
     RecordLastFile();
     FModified = false;

@@ -175,8 +175,11 @@ public:
     const std::vector<std::string>& UpgradeStepsRun() const { return FStepsRun; }
 
     // Saves under the document's name (an untitled document asks for one first). A
-    // failing write says so and offers Save As. True when the document was saved.
+    // failing write says so, with the system's reason, and offers Save As (from the
+    // command line it only keeps the reason). True when the document was saved.
     bool SaveFile();
+    // Why the last save failed (empty after a good one).
+    const std::string& LastSaveError() const { return FLastSaveError; }
     // Asks for a new name, then saves under it. False when cancelled.
     bool SaveAs();
     // Before switching documents: asks "Do you wish to save changes…?" when modified.
@@ -229,4 +232,5 @@ private:
     IEngineHost* FHost = nullptr;
     bool FSaving = false;
     std::vector<std::string> FStepsRun;
+    std::string FLastSaveError;
 };

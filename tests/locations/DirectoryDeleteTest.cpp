@@ -1,6 +1,7 @@
 // Deleting files, folders, lists of locations and the empty folders of a tree.
 #include "LocationTestSupport.h"
 
+#include "common/SafeFile.h"
 #include "common/ifutils.h"
 
 #include <gtest/gtest.h>
@@ -129,7 +130,13 @@ TEST(DirectoryDelete, ForceFoldersLogsEachCreatedFolder) {
     EXPECT_EQ(owner.ForceFoldersLogged(dir / "q/r", false), 0);  // made, not counted
     EXPECT_TRUE(Exists(dir / "q/r"));
     qntest::WriteFile(dir / "file", "x");
-    EXPECT_EQ(owner.ForceFoldersLogged(dir / "file/sub/", true), 0);
+    // A file in the way: the error says so, so that a copy into it can tell why it failed.
+    try {
+        owner.ForceFoldersLogged(dir / "file/sub/", true);
+        ADD_FAILURE() << "no error for a file in the way";
+    } catch (const EFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("/file/sub/\": Not a directory"), std::string::npos) << e.what();
+    }
     EXPECT_EQ(owner.ForceFoldersLogged("relative/x/", true), 0);
 }
 

@@ -176,6 +176,9 @@ TEST_F(TSyncCli, ArgumentsExitCodesAndMessages) {
     fs::create_directories(D + "/folder.fmw");
     Put(D + "/notes.txt", "the user's notes");
     Put(D + "/empty.fmw", "<Options>\r\nVersion=3.40\r\n");
+    Put(D + "/binary.fmw", std::string("<Options>\r\n\0\x01", 13));
+    Put(D + "/prose.fmw", "Dear user,\r\n<Options>\r\n");
+    Put(D + "/other.fmw", "<Colors>\r\nred=1\r\n");
     struct TCase {
         std::vector<std::string> Args;
         int Code;
@@ -189,6 +192,10 @@ TEST_F(TSyncCli, ArgumentsExitCodesAndMessages) {
         {{D + "/missing.fmw"}, 2, "cannot open the document " + D + "/missing.fmw: No such file"},
         {{D + "/folder.fmw"}, 2, "it is a folder"},
         {{D + "/empty.fmw"}, 2, "holds no profiles; add one with --add"},
+        // A damaged document is refused with what is wrong, and no migration is claimed.
+        {{D + "/binary.fmw"}, 2, "it is not a sync document: it holds binary data (a zero byte at offset 11)."},
+        {{D + "/prose.fmw"}, 2, "it is not a sync document: line 1 (\"Dear user,\") comes before any section."},
+        {{D + "/other.fmw"}, 2, "it holds neither an <Options> nor a <Profiles> section."},
         {{"--profile"}, 2, "option '--profile' needs a number"},
         {{"--profile", "0", Doc}, 2, "bad profile number '0': profiles count from 1"},
         {{"--profile=x", Doc}, 2, "bad profile number 'x'"},
@@ -216,6 +223,7 @@ TEST_F(TSyncCli, ArgumentsExitCodesAndMessages) {
         if (c.Code != 0) {
             EXPECT_EQ(r.Out, "");
         }
+        EXPECT_FALSE(Has(r.Err, "migrated")) << r.Err;
     }
     // Nothing was written by the refused commands.
     EXPECT_EQ(qntest::ReadFile(Doc), docText);
@@ -365,6 +373,30 @@ TEST_F(TSyncCli, EditsTheDatesCannotShowAreCopied) {
     EXPECT_TRUE(Has(r.Out, "\n0 file(s) synced.\n")) << r.Out;
     r = Sync({"-n", Doc});
     EXPECT_TRUE(Has(r.Out, "0 change(s) found.\n")) << r.Out;
+}
+
+// A document that cannot be saved says why; the files were still synced.
+TEST_F(TSyncCli, ADocumentThatCannotBeSavedSaysWhy) {
+    if (User == 0) GTEST_SKIP() << "needs the superuser to run as another user";
+    Put(Src + "/a.txt", "a");
+    fs::create_directories(Dst);
+    fs::create_directories(D + "/locked");
+    const std::string doc = D + "/locked/doc.fmw";
+    ASSERT_EQ(Sync({"--add", doc, Src, Dst}).Code, 0);
+    // The user may read the document, not write into its folder.
+    ASSERT_EQ(::chmod(D.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((D + "/locked").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(doc.c_str(), 0644), 0);
+    ChownTree(Src, User);
+    ChownTree(Dst, User);
+    const std::string before = qntest::ReadFile(doc);
+    TRun r = Sync({doc}, User);
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "the document " + doc + " could not be saved: ")) << r.Err;
+    EXPECT_TRUE(Has(r.Err, "Permission denied")) << r.Err;
+    EXPECT_FALSE(Has(r.Err, "Select a FileName")) << r.Err;
+    EXPECT_EQ(qntest::ReadFile(Dst + "/a.txt"), "a");
+    EXPECT_EQ(qntest::ReadFile(doc), before);
 }
 
 // A full destination: the error names the file and the system's reason, nothing is left

@@ -361,8 +361,12 @@ TEST(SyncDocument, InterruptedSaveLeavesTheOldDocumentLoadable) {
         synctest::TFileSizeLimit limit(8192);
         EXPECT_FALSE(doc.SaveFile());
     }
-    EXPECT_EQ(prompter.Messages,
-              std::vector<std::string>{SaveFailedPrefix + path + " data to a file.  Select a FileName...."});
+    // The message says what the system said.
+    ASSERT_EQ(prompter.Messages.size(), 1u);
+    EXPECT_EQ(prompter.Messages[0],
+              SaveFailedPrefix + path + " data to a file.  Select a FileName....\r\nCannot write file \"" + path +
+                  "\": File too large");
+    EXPECT_EQ(doc.LastSaveError(), "Cannot write file \"" + path + "\": File too large");
     EXPECT_EQ(prompter.Dialogs.size(), 1u);
     EXPECT_TRUE(doc.Modified());
     EXPECT_EQ(doc.FileName(), path);
@@ -500,8 +504,12 @@ TEST(SyncDocument, DocumentsThatCannotBeReadOrBackedUp) {
     doc.MarkModified();
     prompter.FileNames = {dir / "elsewhere.fmw"};
     EXPECT_TRUE(doc.SaveFile());
-    EXPECT_EQ(prompter.Messages, std::vector<std::string>{
-                                     SaveFailedPrefix + path + " data to a file.  Select a FileName...."});
+    ASSERT_EQ(prompter.Messages.size(), 1u);
+    EXPECT_EQ(prompter.Messages[0].rfind(SaveFailedPrefix + path + " data to a file.  Select a FileName....\r\n", 0),
+              0u)
+        << prompter.Messages[0];
+    EXPECT_NE(prompter.Messages[0].find(".bak"), std::string::npos) << prompter.Messages[0];
+    EXPECT_EQ(doc.LastSaveError(), "");
     EXPECT_EQ(ReadFileBytes(path), original);
     EXPECT_EQ(doc.FileName(), dir / "elsewhere.fmw");
     TSyncDocument back(prompter);
