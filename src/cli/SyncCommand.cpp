@@ -291,6 +291,8 @@ bool HasDocumentExtension(const std::string& path) {
 }
 
 std::string Absolute(const std::string& path) {
+    // A location of another kind (zip://...) names its own place.
+    if (!IsLocalLocation(path)) return path;
     std::error_code ec;
     fs::path p = fs::absolute(path, ec);
     if (ec) return path;
@@ -429,7 +431,23 @@ int AddProfile(const TArgs& a, TSyncDocument& doc, TFindFiles& engine) {
     // A folder: its files (and, with CascadeDir, everything below).
     std::error_code ec;
     bool folder = true;
-    if (fs::is_directory(source, ec)) {
+    if (source.find(" -> ") != std::string::npos || dest.find(" -> ") != std::string::npos)
+        return Error(2, "a source or destination whose name holds \" -> \" cannot be kept in a "
+                        "profile (it separates the two there)");
+    if (!IsLocalLocation(dest) && !IsZipLocation(dest))
+        return Error(2, "the destination " + dest + " is no folder or zip archive");
+    if (!IsLocalLocation(source) && !IsZipLocation(source))
+        return Error(2, "the source " + source + " is no folder, file or zip archive");
+    for (const std::string* l : {&source, &dest})
+        if (IsZipLocation(*l) && ZipArchiveOf(*l).empty())
+            return Error(2, "'" + *l + "' names no archive: a zip location takes the archive's whole "
+                            "path, as in zip:///data/a.zip/");
+    if (IsZipLocation(source)) {
+        // An archive (or a folder in one): its members.
+        if (!fs::is_regular_file(ZipArchiveOf(source), ec))
+            return Error(2, "the archive of the source " + source + " does not exist");
+        if (source.find_first_of("*?") == std::string::npos) source += source.back() == '/' ? "*" : "/*";
+    } else if (fs::is_directory(source, ec)) {
         if (source.back() != '/') source += '/';
         source += '*';
     } else if (source.find_first_of("*?") == std::string::npos) {

@@ -28,6 +28,19 @@ bool TPlainFolderMap::Setup(TURLParts& sourceRoot, TURLParts& destRoot, bool nam
     return true;
 }
 
+bool TPlainFolderMap::SetupPrefixes(std::string sourcePrefix, std::string destPrefix) {
+    FReady = false;
+    FSourcePrefix.clear();
+    FDestPrefix.clear();
+    if (sourcePrefix.empty() || sourcePrefix.back() != '/' || destPrefix.empty() || destPrefix.back() != '/' ||
+        destPrefix.find('<') != std::string::npos || destPrefix.find('\0') != std::string::npos)
+        return false;
+    FSourcePrefix = std::move(sourcePrefix);
+    FDestPrefix = std::move(destPrefix);
+    FReady = true;
+    return true;
+}
+
 bool TPlainFolderMap::Map(std::string_view entry, bool folder, std::string& dest) const {
     if (!FReady || entry.size() <= FSourcePrefix.size() ||
         entry.compare(0, FSourcePrefix.size(), FSourcePrefix) != 0)

@@ -18,6 +18,11 @@ public:
     // Prepares the mapping of entries below SourceRoot onto DestRoot; false (and Map
     // refuses everything) when the roots or options need the location model.
     bool Setup(TURLParts& sourceRoot, TURLParts& destRoot, bool nameOnly, bool afterRoot);
+    // The same between two folders given as texts that end in "/" (of archives too:
+    // "zip:///data/a.zip/sub/"): an entry's path below the one is its path below the
+    // other. False (and Map refuses everything) when a prefix does not end in "/" or the
+    // destination holds a tag.
+    bool SetupPrefixes(std::string sourcePrefix, std::string destPrefix);
     bool Ready() const { return FReady; }
     // The destination of Entry (a folder when Folder is set) in Dest; false when the
     // entry has to go through the location model.

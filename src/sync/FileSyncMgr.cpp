@@ -166,9 +166,9 @@ private:
     std::vector<std::pair<std::string, int>> FMessages;
 };
 
-// The folder a local destination names, with a trailing "/".
+// The folder a destination names, with a trailing "/".
 std::string DestRootFolder(const std::string& dest) {
-    if (HasWildcardOrTag(dest)) return LocalRootFolder(dest);
+    if (HasWildcardOrTag(dest)) return SyncRootFolder(dest);
     if (!dest.empty() && dest.back() != '/') return dest + "/";
     return dest;
 }
@@ -467,6 +467,7 @@ bool TFileSyncMgr::FlushCopies(const std::string& line) {
 }
 
 bool TFileSyncMgr::BeyondALink(const std::string& dest) {
+    if (!FDestLocal) return false;  // an archive's members are no files of the disk
     // The root itself is the user's choice, link or not; below it every folder must be one.
     // (Names that would leave the root are refused when they are mapped.)
     if (dest.size() <= FDestRoot.size() || dest.compare(0, FDestRoot.size(), FDestRoot) != 0)
@@ -558,9 +559,12 @@ void TFileSyncMgr::SetupPass(TPass& pass) {
     const std::string& line = pass.Line;
     pass.Source = ProfileSource(line);
     pass.Dest = ProfileDest(line);
-    if (!IsLocalLocation(pass.Source) || !IsLocalLocation(pass.Dest))
-        throw std::runtime_error("only local folders can be synced yet: " + line);
-    FSourceRoot = LocalRootFolder(pass.Source);
+    auto usable = [](const std::string& l) { return IsLocalLocation(l) || IsZipLocation(l); };
+    if (!usable(pass.Source) || !usable(pass.Dest))
+        throw std::runtime_error("only local folders and zip archives can be synced yet: " + line);
+    FSourceLocal = IsLocalLocation(pass.Source);
+    FDestLocal = IsLocalLocation(pass.Dest);
+    FSourceRoot = SyncRootFolder(pass.Source);
     FDestRoot = DestRootFolder(pass.Dest);
     if (FSourceRoot.empty() || FDestRoot.empty())
         throw std::runtime_error("the profile names no folder: " + line);
@@ -572,6 +576,10 @@ void TFileSyncMgr::SetupPass(TPass& pass) {
     if (FOptions.Contains(O::RootRelativeDir)) FOptions.Exclude(O::SingleDestFolder);
     FPlainMap.Setup(*FSourceParts, *FDestParts, FOptions.Contains(O::SingleDestFolder),
                     FOptions.Contains(O::RootRelativeDir));
+    // Members of an archive keep their folders below the root like files of a folder do.
+    if ((!FSourceLocal || !FDestLocal) && !FOptions.Contains(O::SingleDestFolder) &&
+        !FOptions.Contains(O::RootRelativeDir))
+        FPlainMap.SetupPrefixes(FSourceRoot, FDestRoot);
 
     pass.Flags = 0;
     if (FOptions.Contains(O::CascadeDir)) pass.Flags |= fsRecurse;
@@ -590,7 +598,8 @@ bool TFileSyncMgr::SearchPass(TPass& pass) {
     // The destination is searched beside the source, on a thread of its own with an engine
     // of its own; both only read.
     std::error_code ec;
-    pass.RootThere = std::filesystem::is_directory(FSourceRoot, ec);
+    pass.RootThere = FSourceLocal ? std::filesystem::is_directory(FSourceRoot, ec)
+                                  : std::filesystem::is_regular_file(ZipArchiveOf(FSourceRoot), ec);
     const std::string mask = pass.Source.substr(FSourceRoot.size());
     FDestStore.Clear();
     FLinkFolders.clear();
@@ -741,7 +750,7 @@ bool TFileSyncMgr::CompareAndCopy(TPass& pass, bool& flushed) {
         }
         // Links stay links; pipes, sockets and devices hold no file to copy.
         struct stat st {};
-        if (::lstat(e.Source.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (FSourceLocal && ::lstat(e.Source.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
             if (S_ISLNK(st.st_mode)) {
                 if (!SyncLinkEntry(e)) FProcessed[k] = false;
             } else if (!S_ISDIR(st.st_mode)) {
@@ -812,7 +821,8 @@ bool TFileSyncMgr::MakeEntry(const TPass& pass, int k, TEntry& e) {
 }
 
 void TFileSyncMgr::SyncFolderEntry(const TEntry& e) {
-    if (e.DestExists || FDetectOnly || BeyondALink(e.Dest)) return;
+    // Archives keep no folders of their own: their members' names hold them.
+    if (e.DestExists || FDetectOnly || !FDestLocal || BeyondALink(e.Dest)) return;
     std::error_code fec;
     std::filesystem::path folder(e.Dest);
     int created = 0;
@@ -976,7 +986,7 @@ TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const TEntry& e) {
         (CompareCoarseTime(e.DestInfo, e.History) != 0 ||
          (e.HistoryIndex >= 0 && e.DestInfo.Size != e.History.Size))) {
         struct stat st {};
-        d.BackupDest = ::lstat(e.Dest.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        d.BackupDest = !FDestLocal || (::lstat(e.Dest.c_str(), &st) == 0 && S_ISREG(st.st_mode));
     }
     d.BackupOnChange = FOptions.Contains(O::BackupIfChanged) && d.Copy;
     return d;
@@ -985,11 +995,18 @@ TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const TEntry& e) {
 bool TFileSyncMgr::SameContentsCounted(const TEntry& e) {
     FPrompter.ShowStatus("Comparing contents " + e.Source + " with " + e.Dest);
     FStats.ContentCompared++;
-    return SameContents(e.Source, e.Dest);
+    if (FSourceLocal && FDestLocal) return SameContents(e.Source, e.Dest);
+    try {
+        auto a = CreateParts(&FEngine, e.Source), b = CreateParts(&FEngine, e.Dest);
+        return FEngine.CompareContents(*a, *b);
+    } catch (const std::exception&) {
+        return false;  // what cannot be read counts as different
+    }
 }
 
 void TFileSyncMgr::AlignDestTime(const TEntry& e) {
-    if (BeyondALink(e.Dest)) return;
+    // (A member of an archive is compared again next time rather than rewrite the archive.)
+    if (!FDestLocal || BeyondALink(e.Dest)) return;
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
@@ -1252,7 +1269,7 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
     std::vector<bool> needsBackup(names.Count(), false);
     for (int k = 0; k < names.Count(); ++k) {
         struct stat st {};
-        needsBackup[k] = ::lstat(names[k].c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        needsBackup[k] = (!FDestLocal || (::lstat(names[k].c_str(), &st) == 0 && S_ISREG(st.st_mode))) &&
                          FEngine.FindOne(names[k], nullptr, changed[k]) &&
                          (CompareCoarseTime(changed[k], entries[k].SourceInfo) != 0 ||
                           changed[k].Size != entries[k].SourceInfo.Size);

@@ -278,6 +278,7 @@ private:
     TFileSyncOptions FOptions;  // working options of the current profile
     TSyncProfile* FProfile = nullptr;
     std::string FSourceRoot, FDestRoot;
+    bool FSourceLocal = true, FDestLocal = true;  // local folders (else zip archives)
     std::unique_ptr<TURLParts> FSourceParts, FDestParts;
     TPlainFolderMap FPlainMap;  // the short way of DestName for the current profile
     TSyncStats FStats;

@@ -3,11 +3,14 @@
 #include "common/SysUtils.h"
 #include "common/ifutils.h"
 #include "locations/DirectoryParts.h"
+#include "locations/LocationOwner.h"
 #include "locations/URLParts.h"
+#include "locations/ZipFileParts.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <filesystem>
 #include <stdexcept>
 
 // --- Options -------------------------------------------------------------------------------
@@ -276,12 +279,38 @@ std::string LocalRootFolder(std::string_view location) {
     return IsLocalAbsolutePath(root) ? root : std::string();
 }
 
+bool IsZipLocation(std::string_view location) {
+    return PartsClassFor(location) == &TZipFileParts::Create;
+}
+
+std::string ZipArchiveOf(std::string_view location) {
+    if (!IsZipLocation(location)) return {};
+    TZipFileParts parts(DefaultLocationOwner());
+    parts.SetLocation(std::string(location));
+    return parts.IsValid() ? parts.Path : std::string();
+}
+
+std::string SyncRootFolder(std::string_view location) {
+    if (IsLocalLocation(location)) return LocalRootFolder(location);
+    const std::string archive = ZipArchiveOf(location);
+    if (archive.empty()) return {};
+    const std::string top = "zip://" + archive + "/";
+    std::string_view head = location.substr(0, location.find_first_of("<*?"));
+    size_t slash = head.rfind('/');
+    std::string root = slash == std::string_view::npos ? std::string() : std::string(head.substr(0, slash + 1));
+    return root.size() >= top.size() && root.compare(0, top.size(), top) == 0 ? root : top;
+}
+
 TProfileDrives CheckProfileDrives(std::string_view line, const TSyncProfile& profile) {
     TProfileDrives result;
     std::string source = ProfileSource(line), dest = ProfileDest(line);
     if (IsLocalLocation(source)) {
         std::string root = LocalRootFolder(source);
         result.SourceAvailable = !root.empty() && DirectoryExists(root);
+    } else if (IsZipLocation(source)) {
+        std::error_code ec;
+        const std::string archive = ZipArchiveOf(source);
+        result.SourceAvailable = !archive.empty() && std::filesystem::is_regular_file(archive, ec);
     }
     if (!dest.empty() && IsLocalLocation(dest)) {
         std::string root = LocalRootFolder(dest);

@@ -234,8 +234,9 @@ std::optional<double> ParseInterval(std::string_view text);
 // its root folder exists. A local destination whose root folder is missing counts as not
 // available while the profile holds a history: an unmounted disk or share must not look
 // like an empty folder that a sync fills or whose files it takes for deleted. Without a
-// history a missing destination is simply created by the first sync. Other kinds (zip,
-// FTP, library) are not checked here: their own connection reports failures.
+// history a missing destination is simply created by the first sync. A source archive
+// (zip) must exist; other kinds (FTP, library) are not checked here: their own connection
+// reports failures.
 struct TProfileDrives {
     bool SourceAvailable = true;
     bool DestAvailable = true;
@@ -248,6 +249,15 @@ TProfileDrives CheckProfileDrives(std::string_view line, const TSyncProfile& pro
 std::string LocalRootFolder(std::string_view location);
 // Whether Location is of the local folder kind (no scheme).
 bool IsLocalLocation(std::string_view location);
+// Whether Location is a zip archive or a folder in one ("zip:///data/a.zip/sub/").
+bool IsZipLocation(std::string_view location);
+// The folder a location a sync can use starts from: LocalRootFolder for local ones; for
+// zip ones the text up to the last "/" in front of the first tag or wildcard, at least the
+// archive with its "/" ("zip:///data/a.zip/*.txt" → "zip:///data/a.zip/"). Empty for
+// other kinds.
+std::string SyncRootFolder(std::string_view location);
+// The archive file of a zip location, empty for other kinds.
+std::string ZipArchiveOf(std::string_view location);
 
 // --- The profile list ----------------------------------------------------------------------
 

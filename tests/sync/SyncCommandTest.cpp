@@ -204,6 +204,7 @@ TEST_F(TSyncCli, ArgumentsExitCodesAndMessages) {
         {{"--preview=all", Doc}, 2, "option '--preview' needs 'history' or 'dest'"},
         {{"--add", Doc, Src}, 2, "--add needs DOCUMENT, SOURCE and DESTINATION"},
         {{"--add", "--detect-only", Doc, Src, Dst}, 2, "cannot be combined"},
+        {{"--add", Doc, D + "/a -> b", Dst}, 2, "whose name holds \" -> \" cannot be kept in a profile"},
         {{"--add", Doc, Src, Dst, "--option", "Bogus=1"}, 2,
          "unknown profile option 'Bogus'; the options are:\n  PromptIfNewer BackupIfNewer"},
         {{"--add", Doc, Src, Dst, "--option=MoveFile=yes"}, 2, "option MoveFile needs the value 0 or 1"},
@@ -397,6 +398,44 @@ TEST_F(TSyncCli, ADocumentThatCannotBeSavedSaysWhy) {
     EXPECT_FALSE(Has(r.Err, "Select a FileName")) << r.Err;
     EXPECT_EQ(qntest::ReadFile(Dst + "/a.txt"), "a");
     EXPECT_EQ(qntest::ReadFile(doc), before);
+}
+
+// Zip archives as source and as destination: members keep their folders, changes and
+// deletions follow, and a zip location is never taken for a relative folder.
+TEST_F(TSyncCli, ZipArchivesAsSourceAndDestination) {
+    Put(Src + "/a.txt", "one", 0);
+    Put(Src + "/sub/b.txt", "two", 0);
+    const std::string zip = "zip://" + D + "/out.zip/";
+    ASSERT_EQ(Sync({"--add", Doc, Src, zip}).Code, 0);
+    TRun r = Sync({Doc});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(Has(r.Out, "\n2 file(s) synced.\n")) << r.Out;
+
+    // Back out of the archive into a folder of its own.
+    const std::string doc2 = D + "/back.fmw";
+    ASSERT_EQ(Sync({"--add", doc2, zip, D + "/back"}).Code, 0);
+    r = Sync({doc2});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Tree(D + "/back"), Tree(Src));
+
+    // A change and a deletion reach the archive, and through it the folder.
+    Put(Src + "/a.txt", "one, changed", 1);
+    fs::remove(Src + "/sub/b.txt");
+    r = Sync({"-n", Doc});
+    EXPECT_TRUE(Has(r.Out, "copy " + Src + "/a.txt -> " + zip + "a.txt (changed)\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "delete " + zip + "sub/b.txt\n")) << r.Out;
+    ASSERT_EQ(Sync({Doc}).Code, 0);
+    ASSERT_EQ(Sync({doc2}).Code, 0);
+    EXPECT_EQ(qntest::ReadFile(D + "/back/a.txt"), "one, changed");
+    EXPECT_FALSE(fs::exists(D + "/back/sub/b.txt"));
+    r = Sync({Doc});
+    EXPECT_TRUE(Has(r.Out, "\n0 file(s) synced.\n")) << r.Out;
+
+    // No "./zip:" folder tree for a zip location without its whole path.
+    r = TSyncProcess({"--add", D + "/rel.fmw", "zip://out.zip", D + "/x"}).Finish();
+    EXPECT_EQ(r.Code, 2);
+    EXPECT_TRUE(Has(r.Err, "'zip://out.zip' names no archive")) << r.Err;
+    EXPECT_FALSE(fs::exists("zip:"));
 }
 
 // A full destination: the error names the file and the system's reason, nothing is left
