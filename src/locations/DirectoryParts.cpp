@@ -85,6 +85,7 @@ TFileInfoRec InfoFromStat(const struct stat& st, const struct stat* target) {
     TFileInfoRec rec;
     rec.Time = DosDateTimeFromUnix(static_cast<int64_t>(src.st_mtim.tv_sec));
     rec.SetFineTime(static_cast<int64_t>(src.st_mtim.tv_sec), static_cast<uint32_t>(src.st_mtim.tv_nsec));
+    if (!S_ISREG(st.st_mode) && !isDir) rec.SetNotPlain();
     rec.Size = isDir ? 0 : static_cast<int64_t>(src.st_size);
     rec.Attributes = isDir ? faDirectory : faArchive;
     if ((src.st_mode & S_IWUSR) == 0 && !S_ISLNK(src.st_mode)) rec.Attributes |= faReadOnly;

@@ -46,19 +46,55 @@ std::tm FieldsOf(uint32_t dos) {
     return t;
 }
 
+// Days since 1970-01-01 of a proleptic Gregorian date, and back (the civil calendar
+// arithmetic of UTC, without the C library's time zone machinery: every listed file and
+// every compared record goes through these).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
+}
+
 }  // namespace
 
 uint32_t DosDateTimeFromUnix(int64_t seconds) {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm g{};
-    if (::gmtime_r(&t, &g) == nullptr) return seconds < 0 ? DosTimeEarliest : DosTimeLatest;
-    return PackTm(g);
+    const int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+    const int64_t rest = seconds - days * 86400;
+    int64_t y;
+    unsigned m, d;
+    CivilFromDays(days, y, m, d);
+    if (y < 1980) return DosTimeEarliest;
+    if (y > 2107) return DosTimeLatest;
+    return PackDosDateTime(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d),
+                           static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                           static_cast<int>(rest % 60));
 }
 
 int64_t UnixFromDosDateTime(uint32_t dos) {
     if (dos == 0) return 0;
-    std::tm t = FieldsOf(dos);
-    return static_cast<int64_t>(::timegm(&t));
+    const unsigned month = (dos >> 21) & 15, day = (dos >> 16) & 31;
+    if (month < 1 || month > 12 || day < 1) {
+        // Fields no clock writes: normalised as the C library does.
+        std::tm t = FieldsOf(dos);
+        return static_cast<int64_t>(::timegm(&t));
+    }
+    return DaysFromCivil(1980 + int64_t(dos >> 25), month, day) * 86400 + int64_t((dos >> 11) & 31) * 3600 +
+           int64_t((dos >> 5) & 63) * 60 + int64_t(dos & 31) * 2;
 }
 
 int64_t UnixFromLocalDosDateTime(uint32_t dos) {

@@ -98,13 +98,18 @@ struct TFileInfoRec {
     // the low 32 bits of the time in whole seconds since 1970 (UTC). Records of archive
     // members and of older documents hold zero there, and their times compare by Time.
     static constexpr uint32_t FineTimeFlag = 0x80000000u;
+    // Beside the fine time: the entry is a symbolic link, pipe, socket or device, not a
+    // plain file or folder (its own kind is asked of the file system when it matters).
+    static constexpr uint32_t NotPlainFlag = 0x40000000u;
     bool HasFineTime() const { return (Reserved1 & FineTimeFlag) != 0; }
     void SetFineTime(int64_t seconds, uint32_t nanoseconds);
+    bool NotPlain() const { return HasFineTime() && (Reserved1 & NotPlainFlag) != 0; }
+    void SetNotPlain() { Reserved1 |= NotPlainFlag; }
     // The time in whole seconds since 1970 (from Time alone when the record has no fine
     // time; the low 32 bits are read within 68 years of Time, which also holds the times
     // before 1980 and after 2107 that Time cannot).
     int64_t UnixSeconds() const;
-    uint32_t Nanoseconds() const { return HasFineTime() ? Reserved1 & ~FineTimeFlag : 0; }
+    uint32_t Nanoseconds() const { return HasFineTime() ? Reserved1 & ~(FineTimeFlag | NotPlainFlag) : 0; }
 
     std::array<uint8_t, ByteSize> ToBytes() const;
     static TFileInfoRec FromBytes(std::span<const uint8_t, ByteSize> bytes);

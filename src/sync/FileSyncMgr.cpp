@@ -750,7 +750,8 @@ bool TFileSyncMgr::CompareAndCopy(TPass& pass, bool& flushed) {
         }
         // Links stay links; pipes, sockets and devices hold no file to copy.
         struct stat st {};
-        if (FSourceLocal && ::lstat(e.Source.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (FSourceLocal && e.SourceInfo.NotPlain() && ::lstat(e.Source.c_str(), &st) == 0 &&
+            !S_ISREG(st.st_mode)) {
             if (S_ISLNK(st.st_mode)) {
                 if (!SyncLinkEntry(e)) FProcessed[k] = false;
             } else if (!S_ISDIR(st.st_mode)) {

@@ -128,3 +128,25 @@ TEST(FileInfoRec, TimesCompareExactlyWithinAFileSystemAndToTwoSecondsAcross) {
 }
 
 }  // namespace
+
+namespace {
+
+// The two-second time agrees with the C library's calendar both ways, every day of the
+// range and across its edges.
+TEST(DosTime, AgreesWithTheCalendarOfTheCLibrary) {
+    for (int64_t s = -400LL * 86400 * 366; s < 5000000000LL; s += 86400 * 7 + 3607) {
+        std::time_t t = static_cast<std::time_t>(s);
+        std::tm g{};
+        ASSERT_NE(::gmtime_r(&t, &g), nullptr);
+        uint32_t expected = g.tm_year + 1900 < 1980   ? DosTimeEarliest
+                            : g.tm_year + 1900 > 2107 ? DosTimeLatest
+                                                      : PackDosDateTime(g.tm_year + 1900, g.tm_mon + 1, g.tm_mday,
+                                                                        g.tm_hour, g.tm_min, g.tm_sec);
+        ASSERT_EQ(DosDateTimeFromUnix(s), expected) << s;
+        if (expected != DosTimeEarliest && expected != DosTimeLatest) {
+            ASSERT_EQ(UnixFromDosDateTime(expected), s - s % 2) << s;
+        }
+    }
+}
+
+}  // namespace
