@@ -1212,12 +1212,15 @@ std::string TFileSyncMgr::BackupFile(const std::string& file, const TFileInfoRec
         TDeferFlushesScope immediate(FEngine, false);
         FEngine.CopyLocation(file, name, result, 2, info);
         FStats.CopyTime += Now() - t0;
-        if (result.Files == 0) throw std::runtime_error("copy failed");
+        if (result.Files == 0)
+            throw std::runtime_error(FEngine.Continue() ? "The copy did not complete." : "The run was stopped.");
         FStats.BackupCount++;
         FStats.BackupSizeTotal += info.Size;
         return name;
-    } catch (const std::exception&) {
-        Error("Error backing up file " + file + " to " + name);
+    } catch (const std::exception& e) {
+        std::string why = e.what();
+        if (!why.empty() && why.back() != '.') why += '.';
+        Error("Error backing up file " + file + " to " + name + ".  " + why);
         return {};
     }
 }
