@@ -140,7 +140,14 @@ void TLocationOwner::MoveLocation(const std::string& source, const std::string& 
     if (::lstat(s.c_str(), &st) != 0) return;
 
     std::string parent = WithoutTrailingSlash(d.substr(0, d.rfind('/') + 1));
-    if (!DirectoryExists(parent)) result.CreatedFolders = ForceFoldersLogged(parent, verbose != 0);
+    if (!DirectoryExists(parent)) {
+        try {
+            result.CreatedFolders = ForceFoldersLogged(parent, verbose != 0);
+        } catch (const EFileError& e) {
+            ShowStatus("Error Moving " + s + " to " + d + ".  " + e.what(), llError, true);
+            return;
+        }
+    }
 
     auto reportError = [&](int err) {
         std::string text = "Error Moving " + s + " to " + d + ".  ";

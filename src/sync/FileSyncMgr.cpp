@@ -1070,7 +1070,12 @@ bool TFileSyncMgr::SyncLinkEntry(const TEntry& e) {
         if (BackupFile(e.Dest, info, BackupComment).empty()) return false;
     }
     const std::string folder = e.Dest.substr(0, e.Dest.rfind('/'));
-    FStats.FoldersCreated += FEngine.ForceFoldersLogged(folder + "/", false);
+    try {
+        FStats.FoldersCreated += FEngine.ForceFoldersLogged(folder + "/", false);
+    } catch (const std::exception& ex) {
+        Error("Error encountered.  Destination file: " + e.Dest + " could not be created.  " + ex.what() + ".");
+        return false;
+    }
     // The new link gets a name of its own beside its place, then takes the place at once.
     std::string temp;
     int err = 0;
