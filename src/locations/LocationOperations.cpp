@@ -179,7 +179,12 @@ void TLocationOwner::MoveLocation(const std::string& source, const std::string& 
         TFileInfoRec info;
         FindOne(s, info);
         TCopyResult copied;
-        CopyLocation(s, d, copied, verbose, info);
+        try {
+            CopyLocation(s, d, copied, verbose, info);
+        } catch (const std::exception& e) {
+            ShowStatus("Error Moving " + s + " to " + d + ".  " + e.what(), llError, true);
+            return;
+        }
         result.CreatedFolders += copied.CreatedFolders;
         if (copied.Files != 1) return;
         TDirectoryParts a(this), b(this);

@@ -152,8 +152,12 @@ void TFileInfoRec::SetFineTime(int64_t seconds, uint32_t nanoseconds) {
 int64_t TFileInfoRec::UnixSeconds() const {
     const int64_t base = UnixFromDosDateTime(Time);
     if (!HasFineTime()) return base;
-    // The seconds nearest to Time whose low 32 bits are Reserved2.
-    const auto delta = static_cast<int32_t>(Reserved2 - static_cast<uint32_t>(static_cast<uint64_t>(base)));
+    // The seconds nearest to Time whose low 32 bits are Reserved2; a Time held at the
+    // earliest (latest) value stands for every time before (after) it, and the seconds lie
+    // that way up to 136 years.
+    int64_t delta = static_cast<int32_t>(Reserved2 - static_cast<uint32_t>(static_cast<uint64_t>(base)));
+    if (Time == DosTimeEarliest && delta >= 2) delta -= int64_t(1) << 32;
+    if (Time == DosTimeLatest && delta < 0) delta += int64_t(1) << 32;
     return base + delta;
 }
 

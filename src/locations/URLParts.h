@@ -106,7 +106,7 @@ struct TFileInfoRec {
     bool NotPlain() const { return HasFineTime() && (Reserved1 & NotPlainFlag) != 0; }
     void SetNotPlain() { Reserved1 |= NotPlainFlag; }
     // The time in whole seconds since 1970 (from Time alone when the record has no fine
-    // time; the low 32 bits are read within 68 years of Time, which also holds the times
+    // time; the low 32 bits are read near Time, which so also holds times up to 136 years
     // before 1980 and after 2107 that Time cannot).
     int64_t UnixSeconds() const;
     uint32_t Nanoseconds() const { return HasFineTime() ? Reserved1 & ~(FineTimeFlag | NotPlainFlag) : 0; }

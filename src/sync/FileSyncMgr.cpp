@@ -108,6 +108,7 @@ std::string_view SyncReasonText(TSyncReason reason) {
         case TSyncReason::Link: return "link";
         case TSyncReason::Deleted: return "deleted";
         case TSyncReason::BackupOnly: return "backup";
+        case TSyncReason::Always: return "dates not compared";
     }
     return "changed";
 }
@@ -127,6 +128,9 @@ struct TFileSyncMgr::TEntry {
     // time.
     TFileInfoRec History;
     TFileInfoRec HistoryInfo;  // as stored (zero without one), for the verbose log
+    // With a phantom destination: the real destination's record, when it is there.
+    bool OnDisk = false;
+    TFileInfoRec DiskInfo;
 };
 
 namespace {
@@ -745,7 +749,7 @@ bool TFileSyncMgr::CompareAndCopy(TPass& pass, bool& flushed) {
         if (!MakeEntry(pass, k, e)) continue;
         FProcessed[k] = true;
         if (e.SourceInfo.IsFolder()) {
-            SyncFolderEntry(e);
+            if (!SyncFolderEntry(e)) FProcessed[k] = false;
             continue;
         }
         // Links stay links; pipes, sockets and devices hold no file to copy.
@@ -807,6 +811,7 @@ bool TFileSyncMgr::MakeEntry(const TPass& pass, int k, TEntry& e) {
     if (FOptions.Contains(O::PhantomDestination)) {
         e.DestInfo = e.SourceInfo;
         e.DestExists = FEngine.EntryExists(e.Dest);
+        e.OnDisk = e.DestExists && FEngine.FindOne(e.Dest, nullptr, e.DiskInfo);
     } else if (auto d = pass.DestIndex.find(e.Dest); d != pass.DestIndex.end()) {
         e.DestInfo = InfoAt(*pass.DstInfos, d->second);
         e.DestExists = true;
@@ -821,9 +826,9 @@ bool TFileSyncMgr::MakeEntry(const TPass& pass, int k, TEntry& e) {
     return true;
 }
 
-void TFileSyncMgr::SyncFolderEntry(const TEntry& e) {
+bool TFileSyncMgr::SyncFolderEntry(const TEntry& e) {
     // Archives keep no folders of their own: their members' names hold them.
-    if (e.DestExists || FDetectOnly || !FDestLocal || BeyondALink(e.Dest)) return;
+    if (e.DestExists || FDetectOnly || !FDestLocal || BeyondALink(e.Dest)) return true;
     std::error_code fec;
     std::filesystem::path folder(e.Dest);
     int created = 0;
@@ -831,6 +836,12 @@ void TFileSyncMgr::SyncFolderEntry(const TEntry& e) {
          f = f.parent_path())
         ++created;
     if (std::filesystem::create_directories(folder, fec)) FStats.FoldersCreated += created;
+    if (fec) {
+        Error("Error encountered.  Destination folder: " + e.Dest + " could not be created.  " +
+              SysErrorMessage(fec.value()) + ".");
+        return false;
+    }
+    return true;
 }
 
 void TFileSyncMgr::FinishPass(TPass& pass, bool flushed, TDateTime runStart) {
@@ -884,6 +895,13 @@ void TFileSyncMgr::RecordHistory(TPass& pass, const std::vector<TEntry>& postpon
         files.Add(e.Source);
         infos.Add(e.SourceInfo.ToHex());
     }
+    // An entry that failed keeps what the last completed sync recorded of it, so that the
+    // next run still sees its change.
+    for (int k : pass.Order)
+        if (!FProcessed[k] && pass.HistoryOf[k] >= 0) {
+            files.Add(p.HistoryFiles[pass.HistoryOf[k]]);
+            infos.Add(InfoAt(p.HistoryFileInfo, pass.HistoryOf[k]).ToHex());
+        }
     p.HistoryFiles.TakeFrom(std::move(files));
     p.HistoryFileInfo.TakeFrom(std::move(infos));
     p.HistoryStats.Assign(FWorkStore.GetSection(pass.SrcName + "\"Stats"));
@@ -902,7 +920,7 @@ TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const TEntry& e) {
     bool declined = false;  // the user said to replace it without a backup
     if (!compareDates) {
         d.Copy = true;
-        d.Reason = e.DestExists ? TSyncReason::Changed : TSyncReason::New;
+        d.Reason = e.DestExists ? TSyncReason::Always : TSyncReason::New;
     } else if (CompareCoarseTime(source, dest) < 0) {
         // The destination is newer.
         d.Copy = sourceChanged;
@@ -918,6 +936,9 @@ TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const TEntry& e) {
                 d.Copy = declined = true;
             } else {
                 // Cancel keeps the newer destination, as the question's answer says.
+                if (sourceChanged)
+                    Warn("Warning: Destination file " + e.Dest + " is newer than source file and was kept: "
+                         "the change of " + e.Source + " is not synced.");
                 d.Copy = false;
                 keep = true;
             }
@@ -983,9 +1004,10 @@ TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const TEntry& e) {
     // A destination that is not what the last sync left (another date, or its date with
     // another size) is never replaced without a backup, unless the user said so for this
     // file. Pipes and devices hold nothing to keep.
-    if (d.Copy && !d.BackupDest && e.DestExists && !phantom && e.Source != e.Dest && !declined &&
-        (CompareCoarseTime(e.DestInfo, e.History) != 0 ||
-         (e.HistoryIndex >= 0 && e.DestInfo.Size != e.History.Size))) {
+    const bool onDisk = phantom ? e.OnDisk : e.DestExists;
+    const TFileInfoRec& disk = phantom ? e.DiskInfo : e.DestInfo;
+    if (d.Copy && !d.BackupDest && onDisk && e.Source != e.Dest && !declined &&
+        (CompareCoarseTime(disk, e.History) != 0 || (e.HistoryIndex >= 0 && disk.Size != e.History.Size))) {
         struct stat st {};
         d.BackupDest = !FDestLocal || (::lstat(e.Dest.c_str(), &st) == 0 && S_ISREG(st.st_mode));
     }
@@ -1043,6 +1065,10 @@ bool TFileSyncMgr::SyncLinkEntry(const TEntry& e) {
     std::string target;
     if (!readLink(e.Source, target)) {
         Error("Error encountered.  The link " + e.Source + " cannot be read: " + SysErrorMessage(errno) + ".");
+        return false;
+    }
+    if (!FDestLocal) {
+        Warn("Warning: " + e.Source + " is a symbolic link, which a zip archive does not keep.  It is not synced.");
         return false;
     }
     struct stat st {};
@@ -1197,10 +1223,20 @@ std::string TFileSyncMgr::BackupFile(const std::string& file, const TFileInfoRec
     try {
         TBackupFileParts parts(&FEngine);
         parts.SetLocation(file, info.ToHex());
-        if (parts.Counter != 0) return {};
+        if (parts.Counter != 0) {
+            // A file named like a backup (or a backup archive, or notes) gets none of its own.
+            if (minCounter <= 1)
+                Error("Error backing up file " + file + ": its name is that of a backup, which gets no "
+                      "backup of its own.  It is left as it is.");
+            return {};
+        }
         TBackupFileParts next(&FEngine);
         next.SetLocation(parts.GetBackupName(true));
-        if (next.Counter < 1 || next.Counter < minCounter) return {};
+        if (next.Counter < 1 || next.Counter < minCounter) {
+            if (minCounter <= 1)
+                Error("Error backing up file " + file + ": no free backup name.  It is left as it is.");
+            return {};
+        }
         // Always a whole copy: a file of its own named "x.diff" keeps its whole name.
         name = parts.VersionLocation(next.Counter, false);
         if (!FNotedUnsupported &&
@@ -1314,17 +1350,29 @@ void TFileSyncMgr::SyncDeleted(int i, std::vector<TEntry>& postponed) {
                                  {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}) != TMsgDlgBtn::mbOK)
             return;
     }
+    // A deletion that does not happen stays in the history, so that the next run tries
+    // it again.
     TQNStringList deletions;
+    std::vector<int> tried;
     for (int k = 0; k < names.Count(); ++k) {
         if (needsBackup[k] && BackupFile(names[k], changed[k], BackupComment).empty()) {
             Error("Error encountered.  " + names[k] +
                   " is not deleted: it changed since the last sync and its backup failed.");
+            postponed.push_back(entries[k]);
             continue;
         }
         deletions.Add(names[k]);
+        tried.push_back(k);
     }
     TCopyResult result;
     FEngine.DeleteList(deletions, !FOptions.Contains(O::EmptyFolders), result, true, true);
+    if (result.Files < deletions.Count())
+        for (size_t i = 0; i < tried.size(); ++i) {
+            const int k = tried[i];
+            if (!FEngine.EntryExists(names[k])) continue;
+            Error("Error encountered.  " + names[k] + " could not be deleted.  It is tried again next time.");
+            postponed.push_back(entries[k]);
+        }
     FStats.FilesDeleted += result.Files;
     FStats.FoldersDeleted += result.CreatedFolders;
     FPrompter.ShowStatus("Ready.");

@@ -92,6 +92,7 @@ enum class TSyncReason {
     Link,         // a symbolic link made or changed
     Deleted,      // the source is gone
     BackupOnly,   // nothing copied: only a backup of the destination is made
+    Always,       // dates are not compared: every file is copied
 };
 std::string_view SyncReasonText(TSyncReason reason);
 
@@ -224,7 +225,7 @@ private:
     // The entry of source line K with its destination and history; false when the line
     // is no entry of the profile (the root, a copy inside the source, an unmappable name).
     bool MakeEntry(const TPass& pass, int k, TEntry& e);
-    void SyncFolderEntry(const TEntry& e);
+    bool SyncFolderEntry(const TEntry& e);
     // What to do with one file entry.
     TDecision DecideFile(const TEntry& e);
     // Contents decide where dates and sizes cannot: true when the two files hold the same

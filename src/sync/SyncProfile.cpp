@@ -316,6 +316,12 @@ TProfileDrives CheckProfileDrives(std::string_view line, const TSyncProfile& pro
         std::string root = LocalRootFolder(dest);
         if (root.empty()) result.DestAvailable = false;
         else if (!DirectoryExists(root) && profile.HasHistory()) result.DestAvailable = false;
+    } else if (IsZipLocation(dest)) {
+        // An archive that went missing (an unmounted disk) is no empty archive either.
+        std::error_code ec;
+        const std::string archive = ZipArchiveOf(dest);
+        if (archive.empty() || (!std::filesystem::is_regular_file(archive, ec) && profile.HasHistory()))
+            result.DestAvailable = false;
     }
     return result;
 }

@@ -124,6 +124,10 @@ TEST(FileInfoRec, TimesCompareExactlyWithinAFileSystemAndToTwoSecondsAcross) {
     EXPECT_EQ(read.Nanoseconds(), 123456789u);
     EXPECT_EQ(read.Time, DosTimeEarliest);
     EXPECT_EQ(DosOnly(t).UnixSeconds(), t);
+    // Far outside the two-second time's range (a broken 1901 date, a date in 2180).
+    for (int64_t far : {int64_t(-2200000000), int64_t(6500000000), int64_t(315532801)}) {
+        EXPECT_EQ(Local(far, 0).UnixSeconds(), far) << far;
+    }
     EXPECT_FALSE(DosOnly(t).HasFineTime());
 }
 

@@ -336,9 +336,11 @@ TEST(SyncDrives, MissingRootsOnLinux) {
         {d + "/src/*.txt -> " + d + "/media/usb/backup/", fresh.get(), true, true},
         {d + "/src/*.txt -> " + d + "/dst/<dtf:yyyy>/", withHistory.get(), true, true},
         {d + "/src/*.txt -> ", withHistory.get(), true, true},
-        // A source archive that is not there is a missing source; other kinds are not checked.
+        // A source archive that is not there is a missing source, a destination archive
+        // one once there is a history; other kinds are not checked.
         {"zip://" + d + "/none.zip/* -> ftp://127.0.0.1/x/", withHistory.get(), false, true},
-        {"ftp://127.0.0.1/x/* -> zip://" + d + "/none.zip/", withHistory.get(), true, true},
+        {"ftp://127.0.0.1/x/* -> zip://" + d + "/none.zip/", withHistory.get(), true, false},
+        {"ftp://127.0.0.1/x/* -> zip://" + d + "/none.zip/", fresh.get(), true, true},
         // Paths of another system are no local locations here.
         {"c:\\src\\*.txt -> " + d + "/dst/", fresh.get(), false, true},
         {d + "/src/*.txt -> d:\\dst\\", fresh.get(), true, false},

@@ -88,7 +88,7 @@ TEST_F(TSyncScenario, DecisionsOfTheSecondSync) {
         // The source changed since the last sync as well: Cancel keeps the newer
         // destination, as the answer says.
         {"both changed, destination newer, asked: Cancel", {O::PromptIfNewer}, {"longer", 2}, {"mine", 5},
-         {B::mbCancel}, "mine", 0, 0, 0, 0, 0},
+         {B::mbCancel}, "mine", 0, 0, 1, 0, 0},
         {"both changed, destination newer, no option: backed up, replaced", {}, {"longer", 2}, {"mine", 5}, {},
          "longer", 1, 1, 0, 0, 0, "mine"},
         {"both changed, source newer, backup", {O::BackupIfNewer}, {"longer", 5}, {"mine", 2}, {}, "longer", 1, 1, 0, 0,
@@ -368,9 +368,14 @@ TEST_F(TSyncScenario, ALinkedFolderInTheDestinationIsNeverWrittenThrough) {
     EXPECT_EQ(qntest::ReadFile(Dir / "theirs.txt"), "theirs");
     EXPECT_EQ(s.FilesDeleted, 0);
     EXPECT_GT(s.WarningCount, 0);
-    // What was not copied is tried again by the next run.
+    // What was not copied is tried again by the next run: the history keeps what the last
+    // completed sync saw of it, or nothing.
+    TFileInfoRec changed;
+    ASSERT_TRUE(LocalInfoOf(Src + "sub/x.txt", changed));
     for (int k = 0; k < p.HistoryFiles.Count(); ++k) {
-        EXPECT_NE(p.HistoryFiles[k], Src + "sub/x.txt");
+        if (p.HistoryFiles[k] == Src + "sub/x.txt") {
+            EXPECT_NE(CompareExactTime(*TFileInfoRec::FromHex(p.HistoryFileInfo[k]), changed), 0);
+        }
         EXPECT_NE(p.HistoryFiles[k], Src + "sub/new/z.txt");
     }
 }
@@ -514,6 +519,85 @@ TEST_F(TSyncScenario, DeletionsKeepAChangedDestinationAsABackupFirst) {
             EXPECT_EQ(qntest::ReadFile(Dst + "a.txt"), c.Dest.Text);
         }
         EXPECT_EQ(qntest::ReadFile(Dst + "keep.txt"), "k");
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// What fails is said and tried again; what the options pretend is never taken for the disk.
+TEST_F(TSyncScenario, FailuresAreSaidAndTriedAgain) {
+    {
+        SCOPED_TRACE("a phantom destination changed on the disk is backed up before it is replaced");
+        TSyncProfile& p = AddProfile(Src, Dst, {O::PhantomDestination});
+        Put(Src + "a.txt", "one", 0);
+        Put(Dst + "a.txt", "one", 0);
+        Run();
+        ASSERT_EQ(p.HistoryFiles.Count(), 1);
+        Put(Src + "a.txt", "one, changed", 2);
+        Put(Dst + "a.txt", "mine", 5);
+        const TSyncStats s = Run();
+        EXPECT_EQ(s.FilesSynced, 1);
+        EXPECT_EQ(s.BackupCount, 1);
+        EXPECT_EQ(qntest::ReadFile(Dst + "a Backup (1).txt"), "mine");
+    }
+    {
+        SCOPED_TRACE("a file named like a backup cannot get one: left alone with an error");
+        fs::remove_all(Src);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        AddProfile(Src, Dst, {});
+        Put(Src + "thesis Backup (2).txt", "v1", 0);
+        ASSERT_EQ(Run().FilesSynced, 1);
+        Put(Src + "thesis Backup (2).txt", "v2, the source's", 2);
+        Put(Dst + "thesis Backup (2).txt", "v1, the destination's", 1);
+        const TSyncStats s = Run();
+        EXPECT_EQ(s.FilesSynced, 0);
+        EXPECT_EQ(s.ErrorCount, 1);
+        EXPECT_EQ(qntest::ReadFile(Dst + "thesis Backup (2).txt"), "v1, the destination's");
+    }
+    {
+        SCOPED_TRACE("a copy that failed keeps the history, so an edit in the same second still counts");
+        fs::remove_all(Src);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        AddProfile(Src, Dst, {});
+        const std::string big(100 * 1024, 'a');
+        Put(Src + "big.txt", big, 0, 100);
+        ASSERT_EQ(Run().FilesSynced, 1);
+        Put(Src + "big.txt", std::string(100 * 1024, 'b'), 0, 900);
+        {
+            synctest::TFileSizeLimit limit(64 * 1024);
+            const TSyncStats s = Run();
+            EXPECT_EQ(s.FilesSynced, 0);
+            EXPECT_EQ(s.ErrorCount, 1);
+        }
+        EXPECT_EQ(Run().FilesSynced, 1);
+        EXPECT_EQ(qntest::ReadFile(Dst + "big.txt"), std::string(100 * 1024, 'b'));
+    }
+    {
+        SCOPED_TRACE("a deletion that failed is said and tried again");
+        fs::remove_all(Src);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        AddProfile(Src, Dst, {O::SyncDeletedObjects});
+        Put(Src + "x.txt", "x", 0);
+        Put(Src + "keep.txt", "k", 0);
+        ASSERT_EQ(Run().FilesSynced, 2);
+        fs::remove(Src + "x.txt");
+        // A folder of the user's now stands where the file was: it is not deleted.
+        fs::remove(Dst + "x.txt");
+        Put(Dst + "x.txt/inside.txt", "the user's", 0);
+        TSyncStats s = Run();
+        EXPECT_EQ(s.FilesDeleted, 0);
+        EXPECT_EQ(s.ErrorCount, 1);
+        EXPECT_EQ(qntest::ReadFile(Dst + "x.txt/inside.txt"), "the user's");
+        s = Run();
+        EXPECT_EQ(s.ErrorCount, 1) << "not tried again";
+        fs::remove_all(Dst + "x.txt");
+        s = Run();
+        EXPECT_EQ(s.ErrorCount, 0);
     }
 }
 
