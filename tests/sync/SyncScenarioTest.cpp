@@ -528,9 +528,15 @@ namespace {
 
 // What fails is said and tried again; what the options pretend is never taken for the disk.
 TEST_F(TSyncScenario, FailuresAreSaidAndTriedAgain) {
+    auto fresh = [this](TFileSyncOptions options) {
+        fs::remove_all(Src);
+        fs::remove_all(Dst);
+        Mgr.Profiles.Clear();
+        return std::ref(AddProfile(Src, Dst, options));
+    };
     {
         SCOPED_TRACE("a phantom destination changed on the disk is backed up before it is replaced");
-        TSyncProfile& p = AddProfile(Src, Dst, {O::PhantomDestination});
+        TSyncProfile& p = fresh({O::PhantomDestination});
         Put(Src + "a.txt", "one", 0);
         Put(Dst + "a.txt", "one", 0);
         Run();
@@ -544,10 +550,7 @@ TEST_F(TSyncScenario, FailuresAreSaidAndTriedAgain) {
     }
     {
         SCOPED_TRACE("a file named like a backup cannot get one: left alone with an error");
-        fs::remove_all(Src);
-        fs::remove_all(Dst);
-        Mgr.Profiles.Clear();
-        AddProfile(Src, Dst, {});
+        fresh({});
         Put(Src + "thesis Backup (2).txt", "v1", 0);
         ASSERT_EQ(Run().FilesSynced, 1);
         Put(Src + "thesis Backup (2).txt", "v2, the source's", 2);
@@ -559,10 +562,7 @@ TEST_F(TSyncScenario, FailuresAreSaidAndTriedAgain) {
     }
     {
         SCOPED_TRACE("a copy that failed keeps the history, so an edit in the same second still counts");
-        fs::remove_all(Src);
-        fs::remove_all(Dst);
-        Mgr.Profiles.Clear();
-        AddProfile(Src, Dst, {});
+        fresh({});
         const std::string big(100 * 1024, 'a');
         Put(Src + "big.txt", big, 0, 100);
         ASSERT_EQ(Run().FilesSynced, 1);
@@ -578,10 +578,7 @@ TEST_F(TSyncScenario, FailuresAreSaidAndTriedAgain) {
     }
     {
         SCOPED_TRACE("a deletion that failed is said and tried again");
-        fs::remove_all(Src);
-        fs::remove_all(Dst);
-        Mgr.Profiles.Clear();
-        AddProfile(Src, Dst, {O::SyncDeletedObjects});
+        fresh({O::SyncDeletedObjects});
         Put(Src + "x.txt", "x", 0);
         Put(Src + "keep.txt", "k", 0);
         ASSERT_EQ(Run().FilesSynced, 2);
