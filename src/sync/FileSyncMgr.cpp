@@ -773,6 +773,8 @@ bool TFileSyncMgr::CompareAndCopy(TPass& pass, bool& flushed) {
 
 bool TFileSyncMgr::MakeEntry(const TPass& pass, int k, TEntry& e) {
     const TQNStringList& srcList = *pass.SrcList;
+    // The source entry is there: its history entry is no deletion, whatever becomes of it.
+    if (pass.HistoryOf[k] >= 0) FHistorySeen[pass.HistoryOf[k]] = true;
     // The source root itself is no entry of the profile: it maps onto the destination
     // root, which a deletion must never reach.
     if (srcList[k].size() <= FSourceRoot.size()) return false;
@@ -799,7 +801,6 @@ bool TFileSyncMgr::MakeEntry(const TPass& pass, int k, TEntry& e) {
     const TSyncProfile& p = *FProfile;
     e.HistoryIndex = pass.HistoryOf[k];
     if (e.HistoryIndex >= 0) {
-        FHistorySeen[e.HistoryIndex] = true;
         e.HistoryInfo = InfoAt(p.HistoryFileInfo, e.HistoryIndex);
         e.History = e.HistoryInfo;
     } else if (e.Source != e.Dest || FOptions.Contains(O::PhantomDestination)) {
