@@ -1,4 +1,5 @@
 // The quennick command line: a sub-command dispatcher for the headless engines.
+#include "cli/DeltaCommand.h"
 #include "cli/DiffCommand.h"
 #include "cli/FindCommand.h"
 #include "cli/SyncCommand.h"
@@ -17,6 +18,7 @@ struct TCommand {
 };
 
 const TCommand Commands[] = {
+    {"delta", "make and apply binary difference files", RunDeltaCommand},
     {"diff", "compare two text files line by line", RunDiffCommand},
     {"find", "find files by masks, a name pattern and a text pattern", RunFindCommand},
     {"sync", "run the profiles of a sync document, or add one", RunSyncCommand},

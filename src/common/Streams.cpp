@@ -115,6 +115,7 @@ size_t TMemoryStream::Read(void* buffer, size_t count) {
 }
 
 void TMemoryStream::Write(const void* buffer, size_t count) {
+    if (count == 0) return;
     size_t pos = static_cast<size_t>(FPos);
     if (pos + count > FData.size()) FData.resize(pos + count);
     std::memcpy(FData.data() + pos, buffer, count);
