@@ -250,14 +250,15 @@ size_t Covered(const std::vector<TCopy>& copies) {
     return n;
 }
 
-// The shift the block's bytes carry against its reference block (reference position minus
-// block position) when it is clear: most of the copied bytes share it, hardly any are in
-// place, and the block's last long copy has it too. Copies inside runs of one byte value
-// carry any shift and decide nothing.
-std::optional<int64_t> ClearShift(const std::vector<TCopy>& copies) {
+// The shift the end of a block carries against its reference block (reference position
+// minus block position) when it is clear: most bytes copied in the block's last quarter
+// share it, and so does its last long copy, whose bytes are no run of a few values
+// (copies inside such runs carry any shift and decide nothing).
+std::optional<int64_t> ClearShift(const std::vector<TCopy>& copies, const uint8_t* t, size_t tn) {
     std::unordered_map<int64_t, size_t> weight;
     size_t covered = 0;
     for (const TCopy& c : copies) {
+        if (size_t(c.TargetPos) - 1 < tn - tn / 4) continue;
         weight[int64_t(c.RefPos) - int64_t(c.TargetPos)] += c.Length;
         covered += c.Length;
     }
@@ -265,12 +266,16 @@ std::optional<int64_t> ClearShift(const std::vector<TCopy>& copies) {
     size_t bestWeight = 0;
     for (const auto& [shift, w] : weight)
         if (w > bestWeight) best = shift, bestWeight = w;
-    if (best == 0 || bestWeight * 2 < covered || weight[0] * 4 >= covered) return std::nullopt;
-    for (auto c = copies.rbegin(); c != copies.rend(); ++c)
-        if (c->Length >= 64) {
-            if (int64_t(c->RefPos) - int64_t(c->TargetPos) != best) return std::nullopt;
-            return best;
-        }
+    if (best == 0 || bestWeight * 2 < covered) return std::nullopt;
+    for (auto c = copies.rbegin(); c != copies.rend(); ++c) {
+        if (c->Length < 64) continue;
+        if (int64_t(c->RefPos) - int64_t(c->TargetPos) != best) return std::nullopt;
+        std::array<bool, 256> seen{};
+        int distinct = 0;
+        for (size_t i = 0; i < 64; ++i)
+            if (!seen[t[c->TargetPos - 1 + i]]) seen[t[c->TargetPos - 1 + i]] = true, ++distinct;
+        return distinct >= 8 ? std::optional<int64_t>(best) : std::nullopt;
+    }
     return std::nullopt;
 }
 
@@ -315,8 +320,8 @@ void EncodeDelta(TStream& target, TStream& reference, TStream& out, int level) {
         }
         // A full block that ends shifted against its reference block reads only as far as
         // its last bytes reach, so that the next one starts where its bytes are.
-        if (tn == DiffBlockSize && Covered(copies) * 2 >= tn) {
-            if (auto s = ClearShift(copies)) {
+        if (tn == DiffBlockSize && Covered(copies) * 4 >= tn) {
+            if (auto s = ClearShift(copies, t.data(), tn)) {
                 shift = rpos + *s - tpos;
                 const int64_t reach = int64_t(tn) + *s;
                 if (reach >= 0 && reach < int64_t(rn)) {
