@@ -1,6 +1,7 @@
 #include "sync/FileSyncMgr.h"
 #include "sync/SyncPreview.h"
 
+#include "diff/DiffMaker.h"
 #include "search/FindFiles.h"
 #include "sync/SyncDocument.h"
 
@@ -1240,13 +1241,11 @@ std::string TFileSyncMgr::BackupFile(const std::string& file, const TFileInfoRec
         }
         // Always a whole copy: a file of its own named "x.diff" keeps its whole name.
         name = parts.VersionLocation(next.Counter, false);
-        if (!FNotedUnsupported &&
-            (!comment.empty() || FOptions.Contains(O::ZipBackups) ||
-             FOptions.Contains(O::BackupFileDifferences))) {
+        if (!FNotedUnsupported && (!comment.empty() || FOptions.Contains(O::ZipBackups))) {
             FNotedUnsupported = true;
             Log(liInformation,
-                "Backups are kept as whole copies: comments, backup archives and difference "
-                "files are not available yet.");
+                "Backups are kept as whole copies or difference files: comments and backup "
+                "archives are not available yet.");
         }
         TCopyResult result;
         const TDateTime t0 = Now();
@@ -1258,12 +1257,95 @@ std::string TFileSyncMgr::BackupFile(const std::string& file, const TFileInfoRec
             throw std::runtime_error(FEngine.Continue() ? "The copy did not complete." : "The run was stopped.");
         FStats.BackupCount++;
         FStats.BackupSizeTotal += info.Size;
+        if (FOptions.Contains(O::BackupFileDifferences) && next.Counter > 1 && FDestLocal)
+            DifferencePrevious(parts.VersionLocation(next.Counter - 1, false), name);
         return name;
     } catch (const std::exception& e) {
         std::string why = e.what();
         if (!why.empty() && why.back() != '.') why += '.';
         Error("Error backing up file " + file + " to " + name + ".  " + why);
         return {};
+    }
+}
+
+void TFileSyncMgr::DifferencePrevious(const std::string& previous, const std::string& newest) {
+    // Only a whole copy on the disk is turned into a difference file, and only when none of
+    // that name is there already.
+    struct stat st {};
+    if (::lstat(previous.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    const std::string diff = previous + ".diff";
+    if (::lstat(diff.c_str(), &st) == 0) {
+        Warn("Warning: " + diff + " exists already: " + previous + " stays a whole copy.");
+        return;
+    }
+    try {
+        TDiffMaker maker;
+        maker.UseFile = newest;
+        maker.InFile = previous;
+        maker.OutFile = diff;
+        maker.MakeDiff();
+        // The version is deleted only once its difference file rebuilds it byte for byte.
+        if (!DifferenceRebuilds(diff, newest, previous)) {
+            ::unlink(diff.c_str());
+            Error("Error encountered.  " + diff + " does not rebuild " + previous + ": the whole copy is kept.");
+            return;
+        }
+        struct stat old {};
+        if (::stat(previous.c_str(), &old) == 0) {
+            const struct timespec times[2] = {old.st_atim, old.st_mtim};
+            ::utimensat(AT_FDCWD, diff.c_str(), times, 0);
+        }
+        if (::unlink(previous.c_str()) != 0) {
+            const int err = errno;
+            ::unlink(diff.c_str());
+            Error("Error encountered.  " + previous + " could not be replaced by its difference file: " +
+                  SysErrorMessage(err) + ".");
+            return;
+        }
+        FStats.FilesDifferenced++;
+        Log(liFileBackedUp, "Differenced " + previous + " to " + diff);
+    } catch (const std::exception& e) {
+        ::unlink(diff.c_str());
+        Error("Error encountered.  " + previous + " could not be kept as a difference file: " + e.what());
+    }
+}
+
+bool TFileSyncMgr::DifferenceRebuilds(const std::string& diff, const std::string& reference,
+                                      const std::string& original) {
+    // Decoded into a stream that compares as it goes: nothing is written.
+    class TCompareStream : public TStream {
+    public:
+        explicit TCompareStream(std::unique_ptr<TFileStream> original) : FOriginal(std::move(original)) {}
+        size_t Read(void*, size_t) override { return 0; }
+        void Write(const void* buffer, size_t count) override {
+            FBuf.resize(count);
+            if (FOriginal->ReadFull(FBuf.data(), count) != count || std::memcmp(FBuf.data(), buffer, count) != 0)
+                FSame = false;
+            FPos += static_cast<int64_t>(count);
+        }
+        int64_t Size() override { return FPos; }
+        int64_t Position() override { return FPos; }
+        void SetPosition(int64_t) override {}
+        void SetSize(int64_t) override {}
+        bool Same() {
+            char extra;
+            return FSame && FOriginal->Read(&extra, 1) == 0;
+        }
+
+    private:
+        std::unique_ptr<TFileStream> FOriginal;
+        std::vector<char> FBuf;
+        int64_t FPos = 0;
+        bool FSame = true;
+    };
+    try {
+        auto d = TFileStream::OpenRead(diff);
+        auto r = TFileStream::OpenRead(reference);
+        TCompareStream check(TFileStream::OpenRead(original));
+        DecodeDelta(*d, *r, check);
+        return check.Same();
+    } catch (const std::exception&) {
+        return false;
     }
 }
 

@@ -438,6 +438,50 @@ TEST_F(TSyncCli, ZipArchivesAsSourceAndDestination) {
     EXPECT_FALSE(fs::exists("zip:"));
 }
 
+// Backups kept as difference files: each older version becomes a .diff against the next
+// one, the newest stays whole, and the whole history rebuilds byte for byte.
+TEST_F(TSyncCli, BackupsKeptAsDifferencesRebuildEveryVersion) {
+    std::vector<std::string> versions;
+    std::string text;
+    for (int i = 0; i < 400; ++i) text += "line " + std::to_string(i) + " of the report\n";
+    Put(Src + "/report.txt", text, 0);
+    ASSERT_EQ(Sync({"--add", Doc, Src, Dst, "--option", "BackupIfChanged=1", "--option",
+                    "BackupFileDifferences=1"}).Code, 0);
+    ASSERT_EQ(Sync({Doc}).Code, 0);
+    for (int v = 1; v <= 5; ++v) {
+        versions.push_back(qntest::ReadFile(Dst + "/report.txt"));
+        text.insert(text.size() / (v + 1), "an edit of version " + std::to_string(v) + "\n");
+        Put(Src + "/report.txt", text, v);
+        TRun r = Sync({Doc});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+    }
+    EXPECT_EQ(qntest::ReadFile(Dst + "/report.txt"), text);
+    // The newest backup whole, every older one as a difference file only.
+    int newest = 0;
+    while (fs::exists(Dst + "/report Backup (" + std::to_string(newest + 1) + ").txt") ||
+           fs::exists(Dst + "/report Backup (" + std::to_string(newest + 1) + ").txt.diff"))
+        ++newest;
+    ASSERT_GE(newest, 5);
+    std::string newer = Dst + "/report Backup (" + std::to_string(newest) + ").txt";
+    ASSERT_TRUE(fs::is_regular_file(newer));
+    std::vector<std::string> held{qntest::ReadFile(newer)};
+    for (int n = newest - 1; n >= 1; --n) {
+        const std::string name = Dst + "/report Backup (" + std::to_string(n) + ").txt";
+        EXPECT_FALSE(fs::exists(name)) << name;
+        ASSERT_TRUE(fs::is_regular_file(name + ".diff")) << name;
+        const std::string rebuilt = D + "/rebuilt-" + std::to_string(n);
+        qntest::TChildOptions o;
+        o.NoInput = true;
+        qntest::TChildProcess apply({QN_QUENNICK, "delta", "apply", newer, name + ".diff", rebuilt}, o);
+        ASSERT_EQ(apply.Wait(std::chrono::seconds(60)), std::optional<int>(0)) << name;
+        held.push_back(qntest::ReadFile(rebuilt));
+        newer = rebuilt;
+    }
+    // Every version the destination held is among them.
+    for (const std::string& v : versions)
+        EXPECT_NE(std::find(held.begin(), held.end(), v), held.end()) << "a version was lost";
+}
+
 // A full destination: the error names the file and the system's reason, nothing is left
 // half-written, and the file is copied once there is room. (Needs a small file system of
 // its own: a tmpfs, where the test may mount one.)
