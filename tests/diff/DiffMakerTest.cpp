@@ -186,9 +186,7 @@ TEST(DiffMaker, HostileDifferenceFilesAreRefused) {
     EXPECT_THROW(Decode(good.substr(0, good.size() / 2), reference), EDiffError);
 
     std::mt19937 rng(10);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    int runs = 0;
-    for (; runs < 100000 && std::chrono::steady_clock::now() < until; ++runs) {
+    for (int run = 0; run < 300; ++run) {
         std::string bad = good;
         const int edits = 1 + int(rng() % 4);
         for (int e = 0; e < edits; ++e) {
@@ -203,7 +201,6 @@ TEST(DiffMaker, HostileDifferenceFilesAreRefused) {
         } catch (const EDiffError&) {
         }
     }
-    EXPECT_GT(runs, 100);
 
     qntest::TTempDir dir("qndelta");
     qntest::WriteFile(dir / "ref", reference);
