@@ -2,6 +2,7 @@
 #include "sync/SyncPreview.h"
 
 #include "diff/DiffMaker.h"
+#include "diff/DiffMgr.h"
 #include "search/FindFiles.h"
 #include "sync/SyncDocument.h"
 
@@ -1307,45 +1308,6 @@ void TFileSyncMgr::DifferencePrevious(const std::string& previous, const std::st
     } catch (const std::exception& e) {
         ::unlink(diff.c_str());
         Error("Error encountered.  " + previous + " could not be kept as a difference file: " + e.what());
-    }
-}
-
-bool TFileSyncMgr::DifferenceRebuilds(const std::string& diff, const std::string& reference,
-                                      const std::string& original) {
-    // Decoded into a stream that compares as it goes: nothing is written.
-    class TCompareStream : public TStream {
-    public:
-        explicit TCompareStream(std::unique_ptr<TFileStream> original) : FOriginal(std::move(original)) {}
-        size_t Read(void*, size_t) override { return 0; }
-        void Write(const void* buffer, size_t count) override {
-            FBuf.resize(count);
-            if (FOriginal->ReadFull(FBuf.data(), count) != count || std::memcmp(FBuf.data(), buffer, count) != 0)
-                FSame = false;
-            FPos += static_cast<int64_t>(count);
-        }
-        int64_t Size() override { return FPos; }
-        int64_t Position() override { return FPos; }
-        void SetPosition(int64_t) override {}
-        void SetSize(int64_t) override {}
-        bool Same() {
-            char extra;
-            return FSame && FOriginal->Read(&extra, 1) == 0;
-        }
-
-    private:
-        std::unique_ptr<TFileStream> FOriginal;
-        std::vector<char> FBuf;
-        int64_t FPos = 0;
-        bool FSame = true;
-    };
-    try {
-        auto d = TFileStream::OpenRead(diff);
-        auto r = TFileStream::OpenRead(reference);
-        TCompareStream check(TFileStream::OpenRead(original));
-        DecodeDelta(*d, *r, check);
-        return check.Same();
-    } catch (const std::exception&) {
-        return false;
     }
 }
 

@@ -250,8 +250,6 @@ private:
     // With BackupFileDifferences: the previous version becomes a difference file against
     // the newest one, deleted only once the difference file rebuilds it byte for byte.
     void DifferencePrevious(const std::string& previous, const std::string& newest);
-    static bool DifferenceRebuilds(const std::string& diff, const std::string& reference,
-                                   const std::string& original);
     // Backup refresh: every listed file that has a backup already gets a new one.
     void UpgradeBackups(const TQNStringList& files, const TQNStringList& infos);
     std::string DestName(const std::string& sourceEntry, const TFileInfoRec& info);

@@ -275,3 +275,61 @@ TEST(DiffMaker, QuennickDeltaMakesAppliesAndCompares) {
 }
 
 }  // namespace
+
+#include "diff/DiffMgr.h"
+#include "locations/LocationOwner.h"
+
+namespace {
+
+// Difference files of files on the disk: nothing is deleted or replaced unless what takes
+// its place gives it back byte for byte.
+TEST(DiffMgr, NothingGoesUnlessItCanBeRebuilt) {
+    qntest::TTempDir dir("qndiffmgr");
+    TSimpleLocationOwner owner;
+    TDiffMgr mgr(owner);
+    const std::string master = dir / "r Backup (2).txt", file = dir / "r Backup (1).txt";
+    const std::string v2 = Random(200000, 20), v1 = v2.substr(0, 50000) + "an older line\n" + v2.substr(50000);
+    qntest::WriteFile(master, v2);
+    qntest::WriteFile(file, v1);
+    {
+        SCOPED_TRACE("a file kept as its difference, then rebuilt over a stale copy");
+        EXPECT_EQ(mgr.DiffFile(master, file), file + ".diff");
+        EXPECT_FALSE(std::filesystem::exists(file));
+        qntest::WriteFile(file, "a stale copy");
+        EXPECT_EQ(mgr.UndiffFile(file + ".diff", master), file);
+        EXPECT_EQ(qntest::ReadFile(file), v1);
+    }
+    {
+        SCOPED_TRACE("an existing .diff that is another file's: both are kept");
+        qntest::WriteFile(file, "not what the .diff holds");
+        EXPECT_EQ(mgr.DiffFile(master, file), "");
+        EXPECT_EQ(qntest::ReadFile(file), "not what the .diff holds");
+        EXPECT_TRUE(owner.Logged("Safeguard: Cannot overwrite a diff file: " + file + ".diff"));
+        // The same content: the file may go.
+        qntest::WriteFile(file, v1);
+        EXPECT_EQ(mgr.DiffFile(master, file), file + ".diff");
+        EXPECT_FALSE(std::filesystem::exists(file));
+    }
+    {
+        SCOPED_TRACE("a rebuild against the wrong master leaves the old file as it was");
+        qntest::WriteFile(file, "the user's file");
+        qntest::WriteFile(dir / "wrong.txt", Random(200000, 21));
+        EXPECT_EQ(mgr.UndiffFile(file + ".diff", dir / "wrong.txt"), "");
+        EXPECT_EQ(qntest::ReadFile(file), "the user's file");
+        EXPECT_TRUE(owner.Logged("Undifference failed... The .diff file:" + file + ".diff"));
+    }
+    {
+        SCOPED_TRACE("a backup put back keeps the live file's content as a backup first");
+        const std::string live = dir / "r.txt";
+        qntest::WriteFile(live, "the live file, changed since");
+        EXPECT_FALSE(mgr.RestoreBackupAsMaster(file + ".diff", false));
+        EXPECT_TRUE(mgr.RestoreBackupAsMaster(master, false));
+        EXPECT_EQ(qntest::ReadFile(live), v2);
+        EXPECT_EQ(qntest::ReadFile(dir / "r Backup (3).txt"), "the live file, changed since");
+        // Its content is in a backup already: no new one.
+        EXPECT_TRUE(mgr.RestoreBackupAsMaster(master, false));
+        EXPECT_FALSE(std::filesystem::exists(dir / "r Backup (4).txt"));
+    }
+}
+
+}  // namespace

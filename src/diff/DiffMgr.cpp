@@ -1,0 +1,196 @@
+#include "diff/DiffMgr.h"
+
+#include "diff/DiffMaker.h"
+
+#include "common/EngineContract.h"
+#include "common/QNStringUtils.h"
+#include "common/SafeFile.h"
+#include "common/Streams.h"
+#include "common/SysUtils.h"
+#include "locations/BackupFileParts.h"
+#include "locations/LocationOwner.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A stream that compares what is written to it with a file, byte for byte.
+class TCompareStream : public TStream {
+public:
+    explicit TCompareStream(std::unique_ptr<TFileStream> original) : FOriginal(std::move(original)) {}
+    size_t Read(void*, size_t) override { return 0; }
+    void Write(const void* buffer, size_t count) override {
+        FBuf.resize(count);
+        if (FOriginal->ReadFull(FBuf.data(), count) != count || std::memcmp(FBuf.data(), buffer, count) != 0)
+            FSame = false;
+        FPos += static_cast<int64_t>(count);
+    }
+    int64_t Size() override { return FPos; }
+    int64_t Position() override { return FPos; }
+    void SetPosition(int64_t) override {}
+    void SetSize(int64_t) override {}
+    bool Same() {
+        char extra;
+        return FSame && FOriginal->Read(&extra, 1) == 0;
+    }
+
+private:
+    std::unique_ptr<TFileStream> FOriginal;
+    std::vector<char> FBuf;
+    int64_t FPos = 0;
+    bool FSame = true;
+};
+
+bool IsRegular(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Gives To the modification time (and access time) of From.
+void CopyDate(const std::string& from, const std::string& to) {
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0) return;
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+}
+
+bool SameBytes(const std::string& a, const std::string& b) {
+    try {
+        auto sa = TFileStream::OpenRead(a);
+        TCompareStream check(TFileStream::OpenRead(b));
+        std::vector<char> buf(1 << 16);
+        for (size_t n; (n = sa->Read(buf.data(), buf.size())) > 0;) check.Write(buf.data(), n);
+        return check.Same();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+bool DifferenceRebuilds(const std::string& diff, const std::string& reference, const std::string& original) {
+    try {
+        auto d = TFileStream::OpenRead(diff);
+        auto r = TFileStream::OpenRead(reference);
+        TCompareStream check(TFileStream::OpenRead(original));
+        DecodeDelta(*d, *r, check);
+        return check.Same();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string WithoutDiffSuffix(std::string name) {
+    for (size_t at; (at = LowerCase(name).find(".diff")) != std::string::npos;) name.erase(at, 5);
+    return name;
+}
+
+void TDiffMgr::Log(const std::string& text, int level) { FOwner.ShowStatus(text, level, true); }
+
+std::string TDiffMgr::DiffFile(const std::string& master, const std::string& file) {
+    const std::string diff = file + ".diff";
+    FOwner.ShowStatus("Diffing " + file + " to " + diff + " using " + master, llProgress, VerboseLog);
+    if (IsRegular(diff)) {
+        // A .diff of that name is there already: the file goes only if it is that file.
+        if (!DifferenceRebuilds(diff, master, file)) {
+            Log("Safeguard: Cannot overwrite a diff file: " + diff + ".  It does not rebuild " + file +
+                    ", which is kept.",
+                llWarning);
+            return {};
+        }
+    } else {
+        TDiffMaker maker;
+        maker.SetCompLevel(CompLevel);
+        maker.UseFile = master;
+        maker.InFile = file;
+        maker.OutFile = diff;
+        maker.MakeDiff();
+        if (!DifferenceRebuilds(diff, master, file)) {
+            ::unlink(diff.c_str());
+            Log("Error: " + diff + " does not rebuild " + file + ", which is kept.", llError);
+            return {};
+        }
+        CopyDate(file, diff);
+    }
+    if (::unlink(file.c_str()) != 0) {
+        Log("Error: " + file + " could not be deleted after it was differenced: " + SysErrorMessage(errno) + ".",
+            llError);
+        return {};
+    }
+    if (!VerboseLog) Log("Differenced " + file + " to " + diff, llProgress);
+    return diff;
+}
+
+std::string TDiffMgr::UndiffFile(const std::string& diffFile, const std::string& master) {
+    const std::string out = WithoutDiffSuffix(diffFile), reference = WithoutDiffSuffix(master);
+    if (!IsRegular(reference)) return {};
+    try {
+        // Decoded beside its place and renamed over it only when complete.
+        TDiffMaker maker;
+        maker.UseFile = reference;
+        maker.InFile = diffFile;
+        maker.OutFile = out;
+        maker.ApplyDiff();
+        CopyDate(diffFile, out);
+        FOwner.ShowStatus("UnDifferenced " + diffFile + " to " + out + " using " + reference, llProgress, VerboseLog);
+        return out;
+    } catch (const std::exception& e) {
+        Log("Undifference failed... The .diff file:" + diffFile + " or it's master:" + master +
+                " doesn't match (is corrupt) in making OutFile: " + out + " (" + e.what() + ")",
+            llError);
+        return {};
+    }
+}
+
+bool TDiffMgr::RestoreBackupAsMaster(const std::string& backup, bool move) {
+    TBackupFileParts parts(&FOwner);
+    parts.SetLocation(backup);
+    if (!parts.DiffSuffix.empty()) {
+        Log("Warning: " + backup + " needs to be a backup file without .diff extension.", llWarning);
+        return false;
+    }
+    if (parts.Counter < 1 || !IsRegular(backup)) return false;
+    // The live file of the group: the backup's name with its version taken out.
+    TBackupFileParts live(&FOwner);
+    live.Assign(parts);
+    live.SetCounter(0);
+    live.RebuildName();
+    const std::string master = live.GetLocation();
+    if (IsRegular(master)) {
+        // What the live file holds now is kept, unless a backup holds it already.
+        bool kept = false;
+        TBackupFileParts newest(&FOwner);
+        newest.SetLocation(live.GetBackupName(true));
+        for (int n = newest.Counter - 1; n >= 1 && !kept; --n) {
+            const std::string version = live.VersionLocation(n, false);
+            kept = IsRegular(version) && SameBytes(version, master);
+        }
+        if (!kept) {
+            TCopyResult result;
+            TFileInfoRec info;
+            FOwner.FindOne(master, info);
+            const std::string name = newest.GetLocation();
+            TDeferFlushesScope immediate(FOwner, false);
+            FOwner.CopyLocation(master, name, result, 2, info);
+            if (result.Files == 0) {
+                Log("Error: " + master + " could not be kept as " + name + ": nothing is restored.", llError);
+                return false;
+            }
+        }
+    }
+    TCopyResult result;
+    TFileInfoRec info;
+    FOwner.FindOne(backup, info);
+    if (move)
+        FOwner.MoveLocation(backup, master, result, 1);
+    else
+        FOwner.CopyLocation(backup, master, result, 1, info);
+    return result.Files > 0;
+}
