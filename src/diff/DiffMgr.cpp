@@ -194,3 +194,60 @@ bool TDiffMgr::RestoreBackupAsMaster(const std::string& backup, bool move) {
         FOwner.CopyLocation(backup, master, result, 1, info);
     return result.Files > 0;
 }
+
+namespace {
+
+// The highest version number of File's history in use (whole or .diff), 0 when none.
+int NewestVersion(TBackupFileParts& live) {
+    TBackupFileParts next(live.Owner);
+    next.SetLocation(live.GetBackupName(true));
+    return next.Counter - 1;
+}
+
+}  // namespace
+
+int TDiffMgr::DiffHistory(const std::string& file) {
+    TBackupFileParts live(&FOwner);
+    live.SetLocation(file);
+    if (live.Counter != 0) return 0;
+    const int newest = NewestVersion(live);
+    int made = 0;
+    for (int n = 1; n < newest && FOwner.Continue(); ++n) {
+        const std::string version = live.VersionLocation(n, false);
+        const std::string master = live.VersionLocation(n + 1, false);
+        // The successor is whole when this walk reaches it: older ones go first.
+        if (!IsRegular(version) || !IsRegular(master)) continue;
+        if (!DiffFile(master, version).empty()) ++made;
+    }
+    return made;
+}
+
+int TDiffMgr::UndiffHistory(const std::string& file) {
+    TBackupFileParts live(&FOwner);
+    live.SetLocation(file);
+    if (live.Counter != 0) return 0;
+    const int newest = NewestVersion(live);
+    int rebuilt = 0, failed = -1;
+    for (int n = newest; n >= 1 && FOwner.Continue(); --n) {
+        const std::string diff = live.VersionLocation(n, true);
+        if (!IsRegular(diff)) continue;
+        if (n == failed - 1) {
+            // Its successor could not be rebuilt: nor can it.
+            Log("Couldn't Undifference file.  " + diff + " follows a version that could not be rebuilt.", llWarning);
+            failed = n;
+            continue;
+        }
+        std::string master = live.VersionLocation(n + 1, false);
+        if (!IsRegular(master)) master = file;  // the newest .diff of a history
+        if (!IsRegular(master)) {
+            Log("Couldn't Undifference file.  Master file not found for " + diff, llProgress);
+            failed = n;
+            continue;
+        }
+        if (UndiffFile(diff, master).empty())
+            failed = n;
+        else
+            ++rebuilt;
+    }
+    return rebuilt;
+}

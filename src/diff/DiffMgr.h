@@ -31,6 +31,15 @@ public:
     // content is kept as a new backup first. False when nothing was restored (logged).
     bool RestoreBackupAsMaster(const std::string& backup, bool move);
 
+    // The history of the live file File (its backups in its folder): every whole backup
+    // but the newest becomes a .diff against its successor, oldest first; returns the
+    // number made.
+    int DiffHistory(const std::string& file);
+    // Rebuilds every .diff backup of File's history in place, newest first, each against
+    // its successor (the live file for the newest when no whole backup follows it); a
+    // version that cannot be rebuilt stops every older one. Returns the number rebuilt.
+    int UndiffHistory(const std::string& file);
+
     int CompLevel = 25;
 
 private:

@@ -333,3 +333,47 @@ TEST(DiffMgr, NothingGoesUnlessItCanBeRebuilt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A history of five backups: four become difference files and all rebuild; a version that
+// cannot be rebuilt stops every older one.
+TEST(DiffMgr, HistoriesAreDifferencedAndRebuiltNewestFirst) {
+    qntest::TTempDir dir("qndiffhist");
+    TSimpleLocationOwner owner;
+    TDiffMgr mgr(owner);
+    const std::string live = dir / "log.txt";
+    std::vector<std::string> versions{Random(150000, 30)};
+    for (int v = 1; v < 6; ++v) {
+        std::string next = versions.back();
+        next.insert(next.size() * size_t(v) / 7, "version " + std::to_string(v) + " was here\n");
+        versions.push_back(next);
+    }
+    for (int n = 1; n <= 5; ++n) qntest::WriteFile(dir / ("log Backup (" + std::to_string(n) + ").txt"), versions[n - 1]);
+    qntest::WriteFile(live, versions[5]);
+    auto version = [&](int n, bool diff) {
+        return dir / ("log Backup (" + std::to_string(n) + ").txt" + (diff ? ".diff" : ""));
+    };
+
+    EXPECT_EQ(mgr.DiffHistory(live), 4);
+    for (int n = 1; n <= 4; ++n) {
+        EXPECT_FALSE(std::filesystem::exists(version(n, false))) << n;
+        EXPECT_TRUE(std::filesystem::exists(version(n, true))) << n;
+    }
+    EXPECT_EQ(qntest::ReadFile(version(5, false)), versions[4]);
+
+    EXPECT_EQ(mgr.UndiffHistory(live), 4);
+    for (int n = 1; n <= 4; ++n) EXPECT_EQ(qntest::ReadFile(version(n, false)), versions[n - 1]) << n;
+
+    // Version 3's difference file damaged: 4 is rebuilt, 3 fails, 2 and 1 are skipped.
+    for (int n = 1; n <= 4; ++n) std::filesystem::remove(version(n, false));
+    std::string broken = qntest::ReadFile(version(3, true));
+    broken[broken.size() / 2] ^= 0x55;
+    qntest::WriteFile(version(3, true), broken);
+    EXPECT_EQ(mgr.UndiffHistory(live), 1);
+    EXPECT_EQ(qntest::ReadFile(version(4, false)), versions[3]);
+    for (int n = 1; n <= 3; ++n) EXPECT_FALSE(std::filesystem::exists(version(n, false))) << n;
+    EXPECT_TRUE(owner.Logged("follows a version that could not be rebuilt"));
+}
+
+}  // namespace
