@@ -87,6 +87,31 @@ bool DifferenceRebuilds(const std::string& diff, const std::string& reference, c
     }
 }
 
+std::string MakeVerifiedDifference(const std::string& master, const std::string& file, const std::string& diff,
+                                   int level) {
+    try {
+        TDiffMaker maker;
+        maker.SetCompLevel(level);
+        maker.UseFile = master;
+        maker.InFile = file;
+        maker.OutFile = diff;
+        maker.MakeDiff();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    if (!DifferenceRebuilds(diff, master, file)) {
+        ::unlink(diff.c_str());
+        return diff + " does not rebuild it.";
+    }
+    CopyDate(file, diff);
+    if (::unlink(file.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(diff.c_str());
+        return "it could not be deleted: " + SysErrorMessage(err) + ".";
+    }
+    return {};
+}
+
 std::string WithoutDiffSuffix(std::string name) {
     for (size_t at; (at = LowerCase(name).find(".diff")) != std::string::npos;) name.erase(at, 5);
     return name;
@@ -106,18 +131,12 @@ std::string TDiffMgr::DiffFile(const std::string& master, const std::string& fil
             return {};
         }
     } else {
-        TDiffMaker maker;
-        maker.SetCompLevel(CompLevel);
-        maker.UseFile = master;
-        maker.InFile = file;
-        maker.OutFile = diff;
-        maker.MakeDiff();
-        if (!DifferenceRebuilds(diff, master, file)) {
-            ::unlink(diff.c_str());
-            Log("Error: " + diff + " does not rebuild " + file + ", which is kept.", llError);
+        if (std::string why = MakeVerifiedDifference(master, file, diff, CompLevel); !why.empty()) {
+            Log("Error: " + file + " is kept whole: " + why, llError);
             return {};
         }
-        CopyDate(file, diff);
+        if (!VerboseLog) Log("Differenced " + file + " to " + diff, llProgress);
+        return diff;
     }
     if (::unlink(file.c_str()) != 0) {
         Log("Error: " + file + " could not be deleted after it was differenced: " + SysErrorMessage(errno) + ".",

@@ -47,6 +47,11 @@ private:
     TLocationOwner& FOwner;
 };
 
+// Makes Diff, the difference of File against Master, gives it File's date and deletes File,
+// but only once Diff rebuilds File byte for byte. Returns empty when done, else why not
+// (File then stays and no Diff is left).
+std::string MakeVerifiedDifference(const std::string& master, const std::string& file, const std::string& diff,
+                                   int level);
 // Whether Diff, decoded against Reference, gives exactly the bytes of Original.
 bool DifferenceRebuilds(const std::string& diff, const std::string& reference, const std::string& original);
 // Name without every ".diff" (ignoring case).

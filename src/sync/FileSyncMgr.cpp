@@ -1,7 +1,6 @@
 #include "sync/FileSyncMgr.h"
 #include "sync/SyncPreview.h"
 
-#include "diff/DiffMaker.h"
 #include "diff/DiffMgr.h"
 #include "search/FindFiles.h"
 #include "sync/SyncDocument.h"
@@ -1279,36 +1278,13 @@ void TFileSyncMgr::DifferencePrevious(const std::string& previous, const std::st
         Warn("Warning: " + diff + " exists already: " + previous + " stays a whole copy.");
         return;
     }
-    try {
-        TDiffMaker maker;
-        maker.UseFile = newest;
-        maker.InFile = previous;
-        maker.OutFile = diff;
-        maker.MakeDiff();
-        // The version is deleted only once its difference file rebuilds it byte for byte.
-        if (!DifferenceRebuilds(diff, newest, previous)) {
-            ::unlink(diff.c_str());
-            Error("Error encountered.  " + diff + " does not rebuild " + previous + ": the whole copy is kept.");
-            return;
-        }
-        struct stat old {};
-        if (::stat(previous.c_str(), &old) == 0) {
-            const struct timespec times[2] = {old.st_atim, old.st_mtim};
-            ::utimensat(AT_FDCWD, diff.c_str(), times, 0);
-        }
-        if (::unlink(previous.c_str()) != 0) {
-            const int err = errno;
-            ::unlink(diff.c_str());
-            Error("Error encountered.  " + previous + " could not be replaced by its difference file: " +
-                  SysErrorMessage(err) + ".");
-            return;
-        }
-        FStats.FilesDifferenced++;
-        Log(liFileBackedUp, "Differenced " + previous + " to " + diff);
-    } catch (const std::exception& e) {
-        ::unlink(diff.c_str());
-        Error("Error encountered.  " + previous + " could not be kept as a difference file: " + e.what());
+    // The version is deleted only once its difference file rebuilds it byte for byte.
+    if (std::string why = MakeVerifiedDifference(newest, previous, diff, 25); !why.empty()) {
+        Error("Error encountered.  " + previous + " is kept as a whole copy: " + why);
+        return;
     }
+    FStats.FilesDifferenced++;
+    Log(liFileBackedUp, "Differenced " + previous + " to " + diff);
 }
 
 void TFileSyncMgr::UpgradeBackups(const TQNStringList& files, const TQNStringList& infos) {
