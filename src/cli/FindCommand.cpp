@@ -10,7 +10,6 @@
 #include "locations/BackupFileParts.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>

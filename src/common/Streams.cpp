@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 size_t TStream::ReadFull(void* buffer, size_t count) {
     auto* p = static_cast<char*>(buffer);
@@ -129,4 +130,20 @@ void TMemoryStream::SetPosition(int64_t position) {
 void TMemoryStream::SetSize(int64_t size) {
     FData.resize(static_cast<size_t>(std::max<int64_t>(size, 0)));
     if (FPos > Size()) FPos = Size();
+}
+
+bool SameFileContents(const std::string& a, const std::string& b) {
+    try {
+        auto fa = TFileStream::OpenRead(a);
+        auto fb = TFileStream::OpenRead(b);
+        std::vector<char> ba(1 << 16), bb(1 << 16);
+        for (;;) {
+            const size_t na = fa->ReadFull(ba.data(), ba.size());
+            const size_t nb = fb->ReadFull(bb.data(), bb.size());
+            if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) return false;
+            if (na == 0) return true;
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
 }

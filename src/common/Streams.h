@@ -77,3 +77,8 @@ private:
     std::string FData;
     int64_t FPos = 0;
 };
+
+// Whether two regular files (or links to them) hold the same bytes. Anything else - a
+// missing file, a folder, a pipe or device (never read: its reader could wait for ever),
+// a read error - counts as different.
+bool SameFileContents(const std::string& a, const std::string& b);

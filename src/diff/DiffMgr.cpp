@@ -61,18 +61,6 @@ void CopyDate(const std::string& from, const std::string& to) {
     ::utimensat(AT_FDCWD, to.c_str(), times, 0);
 }
 
-bool SameBytes(const std::string& a, const std::string& b) {
-    try {
-        auto sa = TFileStream::OpenRead(a);
-        TCompareStream check(TFileStream::OpenRead(b));
-        std::vector<char> buf(1 << 16);
-        for (size_t n; (n = sa->Read(buf.data(), buf.size())) > 0;) check.Write(buf.data(), n);
-        return check.Same();
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 }  // namespace
 
 bool DifferenceRebuilds(const std::string& diff, const std::string& reference, const std::string& original) {
@@ -189,7 +177,7 @@ bool TDiffMgr::RestoreBackupAsMaster(const std::string& backup, bool move) {
         newest.SetLocation(live.GetBackupName(true));
         for (int n = newest.Counter - 1; n >= 1 && !kept; --n) {
             const std::string version = live.VersionLocation(n, false);
-            kept = IsRegular(version) && SameBytes(version, master);
+            kept = IsRegular(version) && SameFileContents(version, master);
         }
         if (!kept) {
             TCopyResult result;

@@ -178,50 +178,6 @@ std::string DestRootFolder(const std::string& dest) {
     return dest;
 }
 
-// Opens a regular file (or a link to one) for reading; a pipe, device or socket is never
-// read, since its reader could wait for ever.
-std::FILE* OpenRegular(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::FILE* f = ::fdopen(fd, "rb");
-    if (!f) ::close(fd);
-    return f;
-}
-
-// Whether two regular files hold the same bytes (anything else counts as different).
-bool SameContents(const std::string& a, const std::string& b) {
-    std::FILE* fa = OpenRegular(a);
-    if (!fa) return false;
-    std::FILE* fb = OpenRegular(b);
-    if (!fb) {
-        std::fclose(fa);
-        return false;
-    }
-    bool same = true;
-    std::vector<char> ba(1 << 16), bb(1 << 16);
-    for (;;) {
-        size_t na = std::fread(ba.data(), 1, ba.size(), fa);
-        size_t nb = std::fread(bb.data(), 1, bb.size(), fb);
-        if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) {
-            same = false;
-            break;
-        }
-        if (na == 0) {
-            same = !std::ferror(fa) && !std::ferror(fb);
-            break;
-        }
-    }
-    std::fclose(fa);
-    std::fclose(fb);
-    return same;
-}
-
 // A name for messages: control characters shown as "\xNN", so that a name never breaks
 // a log line.
 std::string ShownName(const std::string& name) {
@@ -1020,7 +976,7 @@ TFileSyncMgr::TDecision TFileSyncMgr::DecideFile(const TEntry& e) {
 bool TFileSyncMgr::SameContentsCounted(const TEntry& e) {
     FPrompter.ShowStatus("Comparing contents " + e.Source + " with " + e.Dest);
     FStats.ContentCompared++;
-    if (FSourceLocal && FDestLocal) return SameContents(e.Source, e.Dest);
+    if (FSourceLocal && FDestLocal) return SameFileContents(e.Source, e.Dest);
     try {
         auto a = CreateParts(&FEngine, e.Source), b = CreateParts(&FEngine, e.Dest);
         return FEngine.CompareContents(*a, *b);
